@@ -1,0 +1,43 @@
+#include "app/state.h"
+
+HINSTANCE appInstance;
+
+HWND playlistBox;
+int currentIndex;
+int trackCount;
+char trackPathBuffer[TRACK_PATH_SIZE];
+HMENU playlistMenu;
+
+FMUSIC_MODULE* fmodModule;
+FSOUND_STREAM* fmodStream;
+HMUSIC bassMusic;
+BYTE isPlaying;
+BYTE isPaused;
+DWORD trackLength;
+DWORD trackPosition;
+DWORD savedBassVolume;
+
+EngineKind currentEngine() {
+    if (fmodModule)
+        return FmodModule;
+    if (fmodStream)
+        return FmodStream;
+    if (bassMusic)
+        return BassModule;
+    return NoEngine;
+}
+
+int volume;
+SCROLLINFO volumeScrollInfo;
+
+HWND mainWindowHandle;
+HWND playlistWindowHandle;
+HWND volumeScrollBar;
+HWND positionBar;
+WNDPROC oldPositionBarProc;
+
+NOTIFYICONDATAA trayIconData;
+HMENU trayMenu;
+
+BYTE isRecording;
+HRECORD recordChannel;

@@ -1,0 +1,55 @@
+// The program-wide state, grouped by subsystem. Everything starts zeroed and lives until exit;
+// only the user-interface thread touches it, except the capture state (recorder/capture_file.h).
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include "audio/bass23.h"
+#include "audio/fmod3.h"
+#include "recorder/capture_file.h"
+
+#define TRACK_PATH_SIZE 1024
+
+// Start-up.
+extern HINSTANCE appInstance;
+
+// Playlist.
+extern HWND playlistBox;
+extern int currentIndex;
+extern int trackCount;
+extern char trackPathBuffer[TRACK_PATH_SIZE];
+extern HMENU playlistMenu;
+
+// Playback. At most one of the three handles is set.
+enum EngineKind { NoEngine, FmodModule, FmodStream, BassModule };
+extern FMUSIC_MODULE* fmodModule;
+extern FSOUND_STREAM* fmodStream;
+extern HMUSIC bassMusic;
+extern BYTE isPlaying;
+extern BYTE isPaused;
+extern DWORD trackLength;
+extern DWORD trackPosition;
+extern DWORD savedBassVolume;
+
+// The engine whose handle is set.
+EngineKind currentEngine();
+
+// Volume.
+extern int volume;
+extern SCROLLINFO volumeScrollInfo;
+
+// Windows.
+extern HWND mainWindowHandle;
+extern HWND playlistWindowHandle;
+extern HWND volumeScrollBar;
+extern HWND positionBar;
+extern WNDPROC oldPositionBarProc;
+
+// Tray.
+extern NOTIFYICONDATAA trayIconData;
+extern HMENU trayMenu;
+
+// Recorder (the capture file's own state is in recorder/capture_file.h).
+extern BYTE isRecording;
+extern HRECORD recordChannel;

@@ -1,0 +1,31 @@
+#include "tests/windows/app_fixture.h"
+
+#include <string.h>
+
+#include "app/startup.h"
+#include "app/state.h"
+
+void resetApplicationState() {
+    playlistBox = nullptr;
+    currentIndex = 0;
+    trackCount = 0;
+    memset(trackPathBuffer, 0, sizeof trackPathBuffer);
+    playlistMenu = nullptr;
+    fmodModule = nullptr;
+    fmodStream = nullptr;
+    bassMusic = 0;
+    isPlaying = isPaused = 0;
+    trackLength = trackPosition = savedBassVolume = 0;
+    volume = 0;
+    memset(&volumeScrollInfo, 0, sizeof volumeScrollInfo);
+    mainWindowHandle = playlistWindowHandle = volumeScrollBar = positionBar = nullptr;
+    oldPositionBarProc = nullptr;
+    memset(&trayIconData, 0, sizeof trayIconData);
+    trayMenu = nullptr;
+    isRecording = 0;
+    recordChannel = 0;
+    memset(capturePath, 0, sizeof capturePath);
+    captureFile = nullptr;
+    captureBlockCount = 0;
+    memset(captureStatusText, 0, sizeof captureStatusText);
+}

@@ -1,0 +1,16 @@
+// Plays one track at a time through the first of the three players that takes it.
+#pragma once
+
+#include <windows.h>
+
+void playSelectedTrack();
+void stopTrack();
+void releaseTrack();
+void togglePause();
+bool openStream(const char* path);
+
+// The volume edit box is the one road by which a volume reaches the players.
+void applyVolume();
+
+// The one-second refresh of the status line and position bar, and the end-of-track rule.
+void onTick();

@@ -1,0 +1,4 @@
+#include "playlist/navigation.h"
+
+void nextTrack() {}
+void previousTrack() {}

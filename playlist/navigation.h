@@ -1,0 +1,5 @@
+#pragma once
+
+// ">>" and "<<": move through the playlist with wrap-around and play the new entry.
+void nextTrack();
+void previousTrack();

@@ -1,0 +1,3 @@
+#include "playlist/open_dialog.h"
+
+void addTracksFromOpenDialog() {}

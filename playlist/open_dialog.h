@@ -1,0 +1,4 @@
+#pragma once
+
+// Appends the files the user picks in the system open dialog to the playlist.
+void addTracksFromOpenDialog();

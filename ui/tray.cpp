@@ -1,0 +1,5 @@
+#include "ui/tray.h"
+
+void goToTray() {}
+void onTrayNotify(LPARAM) {}
+void restoreFromTray() {}

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <windows.h>
+
+void goToTray();
+void onTrayNotify(LPARAM lParam);
+void restoreFromTray();

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the native suite (sanitizers, fuzz smoke runs) and the
+# Windows suite under Wine (UI tests in-process, device tests and end-to-end on a null sink).
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+step() { printf '\n==> %s\n' "$*"; }
+die() { printf 'test.sh: %s\n' "$*" >&2; exit 1; }
+
+step "dependencies"
+scripts/deps.sh || die "installing or building the dependencies failed (see above)"
+
+step "native build"
+cmake --preset native >/dev/null || die "configuring the native build failed"
+cmake --build --preset native || die "the native build failed"
+
+step "windows build"
+cmake --preset windows >/dev/null || die "configuring the Windows build failed"
+cmake --build --preset windows || die "the Windows build failed"
+
+if [ -x scripts/gen-media.sh ]; then
+  step "test media"
+  scripts/gen-media.sh build/media >/dev/null || die "generating the test media failed"
+fi
+
+status=0
+step "native tests"
+ctest --preset native || status=1
+
+step "windows tests (under Wine)"
+QUAVERLY_MEDIA="$PWD/build/media" scripts/with-testenv.sh ctest --preset windows || status=1
+
+if [ "$status" = 0 ]; then step "all tests passed"; else step "some tests failed"; fi
+exit "$status"

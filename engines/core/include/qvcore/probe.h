@@ -1,0 +1,31 @@
+// Tells which decoder takes a file, from its content alone.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace qvcore {
+
+enum class Kind { Unknown, Module, Vorbis, Opus, Flac, Wav, Mp3 };
+
+const char* kindName(Kind kind);
+inline bool isStream(Kind kind) {
+    return kind != Kind::Unknown && kind != Kind::Module;
+}
+
+struct ProbeResult {
+    Kind kind = Kind::Unknown;
+    // For modules, libopenmpt's short type name: "mod", "s3m", "xm", "it", "mtm", "umx", ...
+    std::string moduleType;
+};
+
+// Stream formats are recognised by their own headers; MP3 only with an ID3v2 tag or several
+// consecutive valid frame headers at offset 0 (mpg123 would resync into anything). A module is
+// what libopenmpt recognises and can load.
+ProbeResult probe(const std::uint8_t* data, std::size_t size);
+
+// True for the four module types the looping module player takes.
+bool isClassicModuleType(const std::string& type);
+
+} // namespace qvcore

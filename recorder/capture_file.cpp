@@ -1,18 +1,59 @@
 #include "recorder/capture_file.h"
 
+#include <errno.h>
 #include <stdint.h>
 #include <string.h>
 
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 char capturePath[CAPTURE_PATH_SIZE];
 FILE* captureFile;
-std::atomic<int> captureBlockCount;
 char captureStatusText[CAPTURE_STATUS_SIZE];
+std::atomic<int> captureBlockCount;
+std::atomic<CaptureEnd> captureEnd;
+std::atomic<uint64_t> captureDataBytes;
+std::atomic<int> captureError;
+uint64_t captureDataLimit = CAPTURE_MAX_DATA_BYTES;
 
 namespace {
 
 const uint16_t channels = 2;
 const uint32_t samplesPerSecond = 44100;
 const uint16_t bitsPerSample = 16;
+const uint64_t frameBytes = channels * bitsPerSample / 8;
+
+// Sample bytes at the last header update; the recording thread's own.
+uint64_t syncedDataBytes;
+
+// Files past 2 GiB need 64-bit positions, which the CRTs spell differently.
+int seekTo(FILE* f, int64_t offset, int whence) {
+#if defined(_WIN32)
+    return _fseeki64(f, offset, whence);
+#else
+    return fseeko(f, offset, whence);
+#endif
+}
+
+int64_t position(FILE* f) {
+#if defined(_WIN32)
+    return _ftelli64(f);
+#else
+    return ftello(f);
+#endif
+}
+
+// Asks the system to put what it holds of the file onto the disk.
+bool syncToDisk(FILE* f) {
+#if defined(_WIN32)
+    return _commit(_fileno(f)) == 0;
+#else
+    return fsync(fileno(f)) == 0;
+#endif
+}
 
 void putLe16(unsigned char* at, uint16_t v) {
     at[0] = (unsigned char)v;
@@ -24,19 +65,47 @@ void putLe32(unsigned char* at, uint32_t v) {
         at[i] = (unsigned char)(v >> (8 * i));
 }
 
-void writeSizeField(long offset, uint32_t value) {
+bool writeSizeField(FILE* f, int64_t offset, uint32_t value) {
     unsigned char bytes[4];
     putLe32(bytes, value);
-    fseek(captureFile, offset, SEEK_SET);
-    fwrite(bytes, 1, sizeof bytes, captureFile);
+    return seekTo(f, offset, SEEK_SET) == 0 && fwrite(bytes, 1, sizeof bytes, f) == sizeof bytes;
+}
+
+// Sets both size fields from the file's real length and leaves the stream at its end. A short
+// write can leave part of a frame at the end, which the sizes leave out.
+bool writeSizes(FILE* f) {
+    if (fflush(f) != 0 || seekTo(f, 0, SEEK_END) != 0)
+        return false;
+    int64_t length = position(f);
+    if (length < CAPTURE_HEADER_SIZE)
+        return false;
+    uint64_t data = (uint64_t)(length - CAPTURE_HEADER_SIZE) / frameBytes * frameBytes;
+    if (data > CAPTURE_MAX_DATA_BYTES)
+        data = CAPTURE_MAX_DATA_BYTES;
+    captureDataBytes = data;
+    return writeSizeField(f, 4, (uint32_t)(data + CAPTURE_HEADER_SIZE - 8)) &&
+           writeSizeField(f, 40, (uint32_t)data) && fflush(f) == 0 && seekTo(f, 0, SEEK_END) == 0;
+}
+
+BOOL failWrite() {
+    captureError = errno ? errno : EIO;
+    captureEnd = CaptureWriteFailed;
+    return 0;
 }
 
 } // namespace
 
 bool openCaptureFile() {
+    captureEnd = CaptureGoesOn;
+    captureDataBytes = 0;
+    captureError = 0;
+    syncedDataBytes = 0;
+
     captureFile = fopen(capturePath, "wb");
-    if (!captureFile)
+    if (!captureFile) {
+        captureError = errno;
         return false;
+    }
 
     static const unsigned char riffHead[20] = {'R', 'I', 'F', 'F', 0,   0,   0,  0, 'W', 'A',
                                                'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0,   0};
@@ -53,24 +122,85 @@ bool openCaptureFile() {
     fwrite(riffHead, 1, sizeof riffHead, captureFile);
     fwrite(format, 1, sizeof format, captureFile);
     fwrite(dataHead, 1, sizeof dataHead, captureFile);
+    // A disk that cannot take the header will not take a recording: say so now, and leave no
+    // unreadable file behind.
+    if (fflush(captureFile) != 0 || ferror(captureFile)) {
+        captureError = errno ? errno : EIO;
+        fclose(captureFile);
+        captureFile = nullptr;
+        remove(capturePath);
+        return false;
+    }
     return true;
 }
 
 BOOL CALLBACK recordBlockCallback(HRECORD, void* buffer, DWORD length, DWORD) {
-    if (captureFile)
-        fwrite(buffer, 1, length, captureFile);
-    snprintf(captureStatusText, sizeof captureStatusText, "Recording.... %d",
-             captureBlockCount.fetch_add(1));
+    captureBlockCount.fetch_add(1, std::memory_order_relaxed);
+    if (!captureFile)
+        return 1;
+    if (captureEnd != CaptureGoesOn)
+        return 0;
+
+    // Never past what the size fields can state: take the whole frames that still fit.
+    uint64_t written = captureDataBytes.load(std::memory_order_relaxed);
+    uint64_t room = written < captureDataLimit ? captureDataLimit - written : 0;
+    room = room / frameBytes * frameBytes;
+    bool atLimit = length > room;
+    size_t take = atLimit ? (size_t)room : length;
+
+    // Flushed block by block, so a full disk shows at the block it hits.
+    if (take > 0) {
+        if (fwrite(buffer, 1, take, captureFile) != take || fflush(captureFile) != 0)
+            return failWrite();
+        captureDataBytes.store(written + take, std::memory_order_relaxed);
+    }
+
+    // Once a second of sound, so that a crash or a power cut loses no more than that.
+    if (atLimit || written + take - syncedDataBytes >= CAPTURE_BYTES_PER_SECOND) {
+        if (!writeSizes(captureFile) || !syncToDisk(captureFile))
+            return failWrite();
+        syncedDataBytes = written + take;
+    }
+
+    if (atLimit) {
+        captureEnd = CaptureLimitReached;
+        return 0;
+    }
     return 1;
 }
 
 void finishCaptureFile() {
     if (!captureFile)
         return;
-    fseek(captureFile, 0, SEEK_END);
-    long length = ftell(captureFile);
-    writeSizeField(4, (uint32_t)(length - 8));
-    writeSizeField(40, (uint32_t)(length - 44));
+    bool written = !ferror(captureFile) && writeSizes(captureFile);
+    if (!written) {
+        // The stream still holds bytes the disk refused, and retries them at every seek:
+        // drop it, and set the sizes through a fresh stream.
+        fclose(captureFile);
+        captureFile = fopen(capturePath, "r+b");
+        if (!captureFile)
+            return; // the sizes of the last update stand
+        written = writeSizes(captureFile);
+    }
+    if (written)
+        syncToDisk(captureFile);
     fclose(captureFile);
     captureFile = nullptr;
+}
+
+void discardCaptureFile() {
+    if (!captureFile)
+        return;
+    fclose(captureFile);
+    captureFile = nullptr;
+    remove(capturePath);
+}
+
+const char* formatCaptureStatus() {
+    int blocks = captureBlockCount.load(std::memory_order_relaxed);
+    if (blocks > 0)
+        snprintf(captureStatusText, sizeof captureStatusText, "Recording.... %d", blocks - 1);
+    else
+        snprintf(captureStatusText, sizeof captureStatusText, "Recording....");
+    return captureStatusText;
 }

@@ -24,6 +24,9 @@ public:
 
     virtual Kind kind() const = 0;
     virtual std::uint32_t sampleRate() const = 0;
+    // Sources without a rate of their own (modules) render at any rate asked: true if taken.
+    // Resets nothing else; call it before rendering.
+    virtual bool setRenderRate(std::uint32_t /*rate*/) { return false; }
 
     // Writes up to `frames` stereo frames (2 floats each) to `out`; fewer only at the end of the
     // source, then 0. After the end, seeking makes it render again.

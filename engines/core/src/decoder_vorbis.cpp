@@ -1,0 +1,123 @@
+// Ogg Vorbis through vorbisfile, reading our bytes through callbacks.
+#include <algorithm>
+#include <cmath>
+
+#include <vorbis/vorbisfile.h>
+
+#include "internal.h"
+
+namespace qvcore::detail {
+namespace {
+
+size_t readCb(void* ptr, size_t size, size_t nmemb, void* src) {
+    if (size == 0)
+        return 0;
+    return static_cast<MemCursor*>(src)->read(ptr, size * nmemb) / size;
+}
+int seekCb(void* src, ogg_int64_t offset, int whence) {
+    return static_cast<MemCursor*>(src)->seek(offset, whence) ? 0 : -1;
+}
+long tellCb(void* src) {
+    return static_cast<long>(static_cast<MemCursor*>(src)->pos);
+}
+
+float finite(float v) {
+    return std::isfinite(v) ? v : 0.0f;
+}
+
+class VorbisDecoder final : public Decoder {
+public:
+    explicit VorbisDecoder(std::shared_ptr<const FileData> file) : file_(std::move(file)) {
+        cursor_.data = file_->data();
+        cursor_.size = file_->size();
+    }
+    ~VorbisDecoder() override {
+        if (open_)
+            ov_clear(&vf_);
+    }
+
+    bool open() {
+        const ov_callbacks cb{readCb, seekCb, nullptr, tellCb};
+        if (ov_open_callbacks(&cursor_, &vf_, nullptr, 0, cb) != 0)
+            return false;
+        open_ = true;
+        const vorbis_info* vi = ov_info(&vf_, -1);
+        if (!vi || vi->channels < 1 || vi->rate < 1000 || vi->rate > 768000)
+            return false;
+        rate_ = static_cast<std::uint32_t>(vi->rate);
+        const ogg_int64_t total = ov_pcm_total(&vf_, -1);
+        length_ = total > 0 ? static_cast<std::uint64_t>(total) : 0;
+        return true;
+    }
+
+    Kind kind() const override { return Kind::Vorbis; }
+    std::uint32_t sampleRate() const override { return rate_; }
+    std::uint64_t lengthFrames() const override { return length_; }
+    std::uint64_t positionFrames() const override { return pos_; }
+
+    bool seekFrames(std::uint64_t frame) override {
+        if (length_ > 0 && frame >= length_) {
+            // Park at the end: nothing more to render until the next seek.
+            atEnd_ = true;
+            pos_ = length_;
+            return true;
+        }
+        if (ov_pcm_seek(&vf_, static_cast<ogg_int64_t>(frame)) != 0)
+            return false;
+        atEnd_ = false;
+        const ogg_int64_t p = ov_pcm_tell(&vf_);
+        pos_ = p >= 0 ? static_cast<std::uint64_t>(p) : frame;
+        return true;
+    }
+
+    std::size_t render(float* out, std::size_t frames) override {
+        std::size_t done = 0;
+        int failures = 0;
+        while (done < frames && !atEnd_) {
+            float** pcm = nullptr;
+            int link = 0;
+            const int want = static_cast<int>(std::min<std::size_t>(frames - done, 4096));
+            const long n = ov_read_float(&vf_, &pcm, want, &link);
+            if (n == OV_HOLE && ++failures < 64)
+                continue; // a gap in the data: go on with what follows
+            if (n <= 0) {
+                atEnd_ = true;
+                break;
+            }
+            const vorbis_info* vi = ov_info(&vf_, link);
+            const int channels = vi ? vi->channels : 1;
+            const float* l = pcm[0];
+            const float* r = channels >= 2 ? pcm[1] : pcm[0];
+            for (long i = 0; i < n; ++i) {
+                out[2 * (done + i)] = finite(l[i]);
+                out[2 * (done + i) + 1] = finite(r[i]);
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        pos_ += done;
+        return done;
+    }
+
+private:
+    std::shared_ptr<const FileData> file_;
+    MemCursor cursor_;
+    OggVorbis_File vf_{};
+    bool open_ = false;
+    bool atEnd_ = false;
+    std::uint32_t rate_ = 0;
+    std::uint64_t length_ = 0;
+    std::uint64_t pos_ = 0;
+};
+
+} // namespace
+
+std::unique_ptr<Decoder> openVorbisDecoder(std::shared_ptr<const FileData> file) {
+    if (!file)
+        return nullptr;
+    auto dec = std::make_unique<VorbisDecoder>(std::move(file));
+    if (!dec->open())
+        return nullptr;
+    return dec;
+}
+
+} // namespace qvcore::detail

@@ -1,0 +1,76 @@
+// Opening a file on Windows: small files are read whole, large ones memory-mapped.
+#include <windows.h>
+
+#include <new>
+
+#include "internal.h"
+
+namespace qvcore::detail {
+namespace {
+
+struct Handle {
+    HANDLE h;
+    ~Handle() {
+        if (h && h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
+    }
+};
+
+class MappedFile final : public FileData {
+public:
+    MappedFile(const void* base, std::size_t size) : base_(base), size_(size) {}
+    ~MappedFile() override { UnmapViewOfFile(base_); }
+    const std::uint8_t* data() const override { return static_cast<const std::uint8_t*>(base_); }
+    std::size_t size() const override { return size_; }
+
+private:
+    const void* base_;
+    std::size_t size_;
+};
+
+} // namespace
+
+std::shared_ptr<const FileData> openPlatformFile(const char* path) {
+    // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open.
+    Handle f{CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
+                         nullptr)};
+    if (f.h == INVALID_HANDLE_VALUE)
+        return nullptr;
+    if (GetFileType(f.h) != FILE_TYPE_DISK)
+        return nullptr;
+    LARGE_INTEGER li{};
+    if (!GetFileSizeEx(f.h, &li) || li.QuadPart <= 0)
+        return nullptr;
+    const auto size = static_cast<std::uint64_t>(li.QuadPart);
+    if (size > static_cast<std::uint64_t>(SIZE_MAX))
+        return nullptr;
+
+    if (size > kReadWholeLimit) {
+        Handle mapping{CreateFileMappingA(f.h, nullptr, PAGE_READONLY, 0, 0, nullptr)};
+        if (!mapping.h)
+            return nullptr;
+        const void* base = MapViewOfFile(mapping.h, FILE_MAP_READ, 0, 0, 0);
+        if (!base)
+            return nullptr;
+        // The view keeps the mapping alive after both handles are closed.
+        return std::make_shared<MappedFile>(base, static_cast<std::size_t>(size));
+    }
+
+    std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[size]);
+    if (!bytes)
+        return nullptr;
+    std::size_t got = 0;
+    while (got < size) {
+        DWORD n = 0;
+        const DWORD want = static_cast<DWORD>(size - got > (1u << 30) ? (1u << 30) : size - got);
+        if (!ReadFile(f.h, bytes.get() + got, want, &n, nullptr) || n == 0)
+            break;
+        got += n;
+    }
+    if (got == 0)
+        return nullptr;
+    return std::make_shared<OwnedFileData>(std::move(bytes), got);
+}
+
+} // namespace qvcore::detail

@@ -1,0 +1,98 @@
+// Shared pieces of the core's implementation.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "qvcore/decoder.h"
+#include "qvcore/file_data.h"
+
+namespace qvcore::detail {
+
+// A read cursor over a file's bytes, for the decoders' I/O callbacks.
+struct MemCursor {
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+    std::size_t pos = 0;
+
+    std::size_t read(void* out, std::size_t n) {
+        std::size_t avail = pos < size ? size - pos : 0;
+        if (n > avail)
+            n = avail;
+        if (n)
+            std::memcpy(out, data + pos, n);
+        pos += n;
+        return n;
+    }
+    // whence: 0 = start, 1 = current, 2 = end. False (and no move) when outside the data.
+    bool seek(std::int64_t offset, int whence) {
+        std::int64_t base = whence == 0   ? 0
+                            : whence == 1 ? static_cast<std::int64_t>(pos)
+                                          : static_cast<std::int64_t>(size);
+        if ((offset > 0 && base > INT64_MAX - offset))
+            return false;
+        std::int64_t target = base + offset;
+        if (target < 0 || static_cast<std::uint64_t>(target) > size)
+            return false;
+        pos = static_cast<std::size_t>(target);
+        return true;
+    }
+};
+
+inline std::uint16_t le16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+inline std::uint32_t le32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+inline std::uint32_t be32(const std::uint8_t* p) {
+    return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
+           (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
+}
+
+// A RIFF/WAVE file we can play: PCM 8/16/24/32-bit or float32, mono or stereo.
+struct WavInfo {
+    enum class Sample { U8, S16, S24, S32, F32 } sample = Sample::S16;
+    unsigned channels = 0;
+    std::uint32_t rate = 0;
+    unsigned blockAlign = 0;
+    std::size_t dataOffset = 0;
+    std::uint64_t frames = 0; // whole frames present in the file
+};
+// Walks every chunk, never past the file's end. False unless it has a usable fmt chunk and
+// a data chunk with at least one whole frame (a data size that lies is cut to the file).
+bool parseWav(const std::uint8_t* data, std::size_t size, WavInfo& info);
+
+// Length in bytes of an ID3v2 tag at `data` (header, body, footer), 0 if there is none.
+std::size_t id3v2Length(const std::uint8_t* data, std::size_t size);
+// True if `count` consecutive MPEG audio frames (same version, layer and rate) start at `data`;
+// `allowEofAfter` accepts fewer when the frames end exactly at the end of the data.
+bool mpegFramesAt(const std::uint8_t* data, std::size_t size, int count, int allowEofAfter);
+
+std::unique_ptr<Decoder> openModuleDecoder(std::shared_ptr<const FileData> file, ModuleEnd end);
+std::unique_ptr<Decoder> openVorbisDecoder(std::shared_ptr<const FileData> file);
+std::unique_ptr<Decoder> openOpusDecoder(std::shared_ptr<const FileData> file);
+std::unique_ptr<Decoder> openFlacDecoder(std::shared_ptr<const FileData> file);
+std::unique_ptr<Decoder> openWavDecoder(std::shared_ptr<const FileData> file);
+std::unique_ptr<Decoder> openMp3Decoder(std::shared_ptr<const FileData> file);
+
+// Platform part of FileData::open: the path is already checked for length.
+std::shared_ptr<const FileData> openPlatformFile(const char* path);
+
+// Bytes owned in memory.
+class OwnedFileData final : public FileData {
+public:
+    explicit OwnedFileData(std::unique_ptr<std::uint8_t[]> bytes, std::size_t size)
+        : bytes_(std::move(bytes)), size_(size) {}
+    const std::uint8_t* data() const override { return bytes_.get(); }
+    std::size_t size() const override { return size_; }
+
+private:
+    std::unique_ptr<std::uint8_t[]> bytes_;
+    std::size_t size_;
+};
+
+} // namespace qvcore::detail

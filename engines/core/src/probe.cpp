@@ -1,0 +1,227 @@
+#include "qvcore/probe.h"
+
+#include <algorithm>
+#include <map>
+#include <ostream>
+#include <streambuf>
+
+#include <libopenmpt/libopenmpt.hpp>
+
+#include "internal.h"
+
+namespace qvcore {
+namespace detail {
+
+std::size_t id3v2Length(const std::uint8_t* d, std::size_t size) {
+    if (size < 10 || d[0] != 'I' || d[1] != 'D' || d[2] != '3')
+        return 0;
+    const unsigned major = d[3];
+    if (major < 2 || major > 4 || d[4] == 0xFF)
+        return 0;
+    if (d[6] >= 0x80 || d[7] >= 0x80 || d[8] >= 0x80 || d[9] >= 0x80)
+        return 0;
+    const std::size_t body = (std::size_t{d[6]} << 21) | (std::size_t{d[7]} << 14) |
+                             (std::size_t{d[8]} << 7) | std::size_t{d[9]};
+    const bool footer = major == 4 && (d[5] & 0x10);
+    return 10 + body + (footer ? 10 : 0);
+}
+
+namespace {
+
+struct MpegHeader {
+    unsigned version; // 3 = MPEG-1, 2 = MPEG-2, 0 = MPEG-2.5
+    unsigned layer;   // 1..3
+    unsigned rate;
+    std::size_t length; // whole frame in bytes
+};
+
+bool parseMpegHeader(const std::uint8_t* p, MpegHeader& h) {
+    if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0)
+        return false;
+    const unsigned version = (p[1] >> 3) & 3;
+    const unsigned layerBits = (p[1] >> 1) & 3;
+    const unsigned bitrateIndex = p[2] >> 4;
+    const unsigned rateIndex = (p[2] >> 2) & 3;
+    const unsigned padding = (p[2] >> 1) & 1;
+    if (version == 1 || layerBits == 0 || bitrateIndex == 0 || bitrateIndex == 15 ||
+        rateIndex == 3 || (p[3] & 3) == 2)
+        return false;
+    static const unsigned short kBitrates[2][3][15] = {
+        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
+    static const unsigned kRates[3] = {44100, 48000, 32000};
+    h.version = version;
+    h.layer = 4 - layerBits;
+    h.rate = kRates[rateIndex] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
+    const unsigned long bitrate =
+        kBitrates[version == 3 ? 0 : 1][h.layer - 1][bitrateIndex] * 1000ul;
+    if (h.layer == 1)
+        h.length = (12 * bitrate / h.rate + padding) * 4;
+    else if (h.layer == 3 && version != 3)
+        h.length = 72 * bitrate / h.rate + padding;
+    else
+        h.length = 144 * bitrate / h.rate + padding;
+    return h.length >= 4;
+}
+
+} // namespace
+
+bool mpegFramesAt(const std::uint8_t* d, std::size_t size, int count, int allowEofAfter) {
+    std::size_t pos = 0;
+    MpegHeader first{};
+    for (int i = 0; i < count; ++i) {
+        if (pos == size && i >= allowEofAfter)
+            return true;
+        if (size - pos < 4)
+            return false;
+        MpegHeader h{};
+        if (!parseMpegHeader(d + pos, h))
+            return false;
+        if (i == 0)
+            first = h;
+        else if (h.version != first.version || h.layer != first.layer || h.rate != first.rate)
+            return false;
+        if (h.length > size - pos && i + 1 < count)
+            return false;
+        pos += std::min(h.length, size - pos);
+    }
+    return true;
+}
+
+} // namespace detail
+
+namespace {
+
+using namespace detail;
+
+// libopenmpt logs to std::clog unless told otherwise.
+class NullBuffer : public std::streambuf {
+protected:
+    int overflow(int c) override { return c; }
+};
+
+bool isOgg(const std::uint8_t* d, std::size_t size, Kind& kind) {
+    if (size < 28 || std::memcmp(d, "OggS", 4) != 0 || d[4] != 0 || !(d[5] & 0x02))
+        return false;
+    const std::size_t body = 27 + std::size_t{d[26]};
+    if (size >= body + 7 && std::memcmp(d + body, "\x01vorbis", 7) == 0) {
+        kind = Kind::Vorbis;
+        return true;
+    }
+    if (size >= body + 8 && std::memcmp(d + body, "OpusHead", 8) == 0) {
+        kind = Kind::Opus;
+        return true;
+    }
+    return false;
+}
+
+bool isFlac(const std::uint8_t* d, std::size_t size) {
+    // The first metadata block must be a 34-byte STREAMINFO.
+    return size >= 42 && std::memcmp(d, "fLaC", 4) == 0 && (d[4] & 0x7F) == 0 && d[5] == 0 &&
+           d[6] == 0 && d[7] == 34;
+}
+
+bool isMp3AfterTag(const std::uint8_t* d, std::size_t size) {
+    std::size_t pos = 0;
+    // Tags may be stacked, and some writers pad with zeros past the tag's stated size.
+    for (int tags = 0; tags < 4; ++tags) {
+        const std::size_t tag = id3v2Length(d + pos, size - pos);
+        if (!tag || tag > size - pos)
+            break;
+        pos += tag;
+    }
+    const std::size_t limit = std::min(size, pos + 65536);
+    while (pos < limit && d[pos] == 0)
+        ++pos;
+    return pos < size && mpegFramesAt(d + pos, size - pos, 2, 1);
+}
+
+std::string moduleTypeOf(const std::uint8_t* d, std::size_t size) {
+    const std::size_t want = openmpt::probe_file_header_get_recommended_size();
+    const int probed = openmpt::probe_file_header(openmpt::probe_file_header_flags_default2, d,
+                                                  std::min(size, want), size);
+    if (probed == openmpt::probe_file_header_result_failure)
+        return {};
+    try {
+        NullBuffer nullBuffer;
+        std::ostream log(&nullBuffer);
+        const std::map<std::string, std::string> ctls{{"load.skip_samples", "1"},
+                                                      {"load.skip_patterns", "1"},
+                                                      {"load.skip_plugins", "1"},
+                                                      {"load.skip_subsongs_init", "1"}};
+        openmpt::module mod(d, size, log, ctls);
+        std::string type = mod.get_metadata("type");
+        return type.empty() ? std::string("unknown") : type;
+    } catch (...) {
+        return {};
+    }
+}
+
+} // namespace
+
+const char* kindName(Kind kind) {
+    switch (kind) {
+    case Kind::Module: return "module";
+    case Kind::Vorbis: return "vorbis";
+    case Kind::Opus: return "opus";
+    case Kind::Flac: return "flac";
+    case Kind::Wav: return "wav";
+    case Kind::Mp3: return "mp3";
+    case Kind::Unknown: break;
+    }
+    return "unknown";
+}
+
+bool isClassicModuleType(const std::string& type) {
+    return type == "mod" || type == "s3m" || type == "xm" || type == "it";
+}
+
+ProbeResult probe(const std::uint8_t* d, std::size_t size) {
+    ProbeResult r;
+    if (!d || size < 4)
+        return r;
+    Kind ogg = Kind::Unknown;
+    if (isOgg(d, size, ogg)) {
+        r.kind = ogg;
+        return r;
+    }
+    if (isFlac(d, size)) {
+        r.kind = Kind::Flac;
+        return r;
+    }
+    if (std::memcmp(d, "RIFF", 4) == 0) {
+        WavInfo info;
+        if (parseWav(d, size, info)) {
+            r.kind = Kind::Wav;
+            return r;
+        }
+    }
+    if (const std::size_t tag = id3v2Length(d, size)) {
+        if (tag < size && isFlac(d + tag, size - tag)) {
+            r.kind = Kind::Flac;
+            return r;
+        }
+        if (isMp3AfterTag(d, size)) {
+            r.kind = Kind::Mp3;
+            return r;
+        }
+    }
+    // Modules come before bare MPEG frames: their headers are specific, frame sync is not.
+    std::string type = moduleTypeOf(d, size);
+    if (!type.empty()) {
+        r.kind = Kind::Module;
+        r.moduleType = std::move(type);
+        return r;
+    }
+    if (mpegFramesAt(d, size, 4, 3)) {
+        r.kind = Kind::Mp3;
+        return r;
+    }
+    return r;
+}
+
+} // namespace qvcore

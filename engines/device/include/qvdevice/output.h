@@ -1,0 +1,43 @@
+// A shared-mode, event-driven output stream on the default render endpoint, in the
+// endpoint's own mix format. A render thread of its own pulls stereo float from a callback.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <thread>
+
+namespace qvdevice {
+
+// Runs on the render thread: fill `frames` interleaved stereo frames at the stream's rate.
+// It must not block, allocate or touch the file system.
+using RenderProc = void (*)(void* user, float* stereo, uint32_t frames);
+
+struct OutputState;
+
+class OutputStream {
+public:
+    OutputStream() = default;
+    ~OutputStream() { close(); }
+    OutputStream(const OutputStream&) = delete;
+    OutputStream& operator=(const OutputStream&) = delete;
+
+    // Opens the default output and starts rendering. False when there is no usable device.
+    bool open(RenderProc proc, void* user);
+    // Stops the render thread; once it returns, proc never runs again.
+    void close();
+
+    bool isOpen() const { return state_ != nullptr; }
+    // The device went away, failed, or is no longer the default output.
+    bool needsReopen() const;
+    // Frames per second of the open stream (0 when closed).
+    uint32_t rate() const;
+    // Frames queued in the device but not yet heard (an estimate, for positions).
+    uint32_t latencyFrames() const;
+
+private:
+    std::shared_ptr<OutputState> state_;
+    // Beside the state, never inside it: the render thread may hold the state's last reference.
+    std::thread thread_;
+};
+
+} // namespace qvdevice

@@ -1,0 +1,325 @@
+#include "qvdevice/output.h"
+
+#include <windows.h>
+#include <audioclient.h>
+#include <avrt.h>
+#include <mmdeviceapi.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "qvdevice/com.h"
+#include "qvdevice/format.h"
+
+namespace qvdevice {
+
+namespace {
+
+constexpr REFERENCE_TIME bufferDuration = 400000; // 40 ms in 100 ns units
+constexpr DWORD openTimeoutMs = 5000;
+constexpr DWORD closeTimeoutMs = 2000;
+constexpr DWORD pollMs = 200; // wake up even if the device stops signalling
+
+struct Handle {
+    HANDLE h = nullptr;
+    Handle() = default;
+    explicit Handle(HANDLE v) : h(v) {}
+    ~Handle() {
+        if (h)
+            CloseHandle(h);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+};
+
+} // namespace
+
+struct OutputState {
+    RenderProc proc = nullptr;
+    void* user = nullptr;
+    // Held by the render thread around each call of proc; close() clears procEnabled under it.
+    std::mutex procLock;
+    bool procEnabled = true;
+
+    Handle stopEvent{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    Handle readyEvent{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    Handle doneEvent{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+
+    // Written by the render thread before readyEvent, read after it.
+    HRESULT initResult = E_FAIL;
+    uint32_t rate = 0;
+
+    std::atomic<bool> lost{false};
+    std::atomic<bool> defaultChanged{false};
+    std::atomic<uint32_t> queued{0};
+};
+
+namespace {
+
+// Tells the stream when the default output moves elsewhere or its own device goes.
+class DeviceWatcher final : public IMMNotificationClient {
+public:
+    DeviceWatcher(std::shared_ptr<OutputState> state, std::wstring id)
+        : state_(std::move(state)), id_(std::move(id)) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (!out)
+            return E_POINTER;
+        if (IsEqualIID(iid, __uuidof(IUnknown)) ||
+            IsEqualIID(iid, __uuidof(IMMNotificationClient))) {
+            AddRef();
+            *out = static_cast<IMMNotificationClient*>(this);
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        LONG n = InterlockedDecrement(&refs_);
+        if (n == 0)
+            delete this;
+        return n;
+    }
+
+    HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR) override {
+        if (flow == eRender && role == eConsole)
+            state_->defaultChanged = true;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR id, DWORD newState) override {
+        if (id && id_ == id && newState != DEVICE_STATE_ACTIVE)
+            state_->lost = true;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR id) override {
+        if (id && id_ == id)
+            state_->lost = true;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override {
+        return S_OK;
+    }
+
+private:
+    ~DeviceWatcher() = default;
+    LONG refs_ = 1;
+    std::shared_ptr<OutputState> state_;
+    std::wstring id_;
+};
+
+// Everything the render thread holds for one opened endpoint.
+class RenderSession {
+public:
+    explicit RenderSession(std::shared_ptr<OutputState> state) : state_(std::move(state)) {}
+    ~RenderSession() {
+        if (watcher_) {
+            enumerator_->UnregisterEndpointNotificationCallback(watcher_);
+            watcher_->Release();
+        }
+    }
+    RenderSession(const RenderSession&) = delete;
+    RenderSession& operator=(const RenderSession&) = delete;
+
+    HRESULT open();
+    void run();
+
+private:
+    void render(BYTE* data, UINT32 frames);
+
+    std::shared_ptr<OutputState> state_;
+    ComPtr<IMMDeviceEnumerator> enumerator_;
+    ComPtr<IMMDevice> device_;
+    ComPtr<IAudioClient> client_;
+    ComPtr<IAudioRenderClient> renderClient_;
+    DeviceWatcher* watcher_ = nullptr;
+    Handle audioEvent_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    DeviceFormat format_;
+    UINT32 bufferFrames_ = 0;
+    std::vector<float> scratch_;
+};
+
+HRESULT RenderSession::open() {
+    HRESULT hr = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                                  __uuidof(IMMDeviceEnumerator), enumerator_.putVoid());
+    if (FAILED(hr))
+        return hr;
+    hr = enumerator_->GetDefaultAudioEndpoint(eRender, eConsole, device_.put());
+    if (FAILED(hr))
+        return hr;
+    hr = device_->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, client_.putVoid());
+    if (FAILED(hr))
+        return hr;
+    CoTaskMem<WAVEFORMATEX> mix;
+    hr = client_->GetMixFormat(mix.put());
+    if (FAILED(hr))
+        return hr;
+    if (!describeFormat(mix.get(), format_))
+        return AUDCLNT_E_UNSUPPORTED_FORMAT;
+    hr = client_->Initialize(AUDCLNT_SHAREMODE_SHARED,
+                             AUDCLNT_STREAMFLAGS_EVENTCALLBACK | AUDCLNT_STREAMFLAGS_NOPERSIST,
+                             bufferDuration, 0, mix.get(), nullptr);
+    if (FAILED(hr))
+        return hr;
+    if (!audioEvent_.h)
+        return E_OUTOFMEMORY;
+    hr = client_->SetEventHandle(audioEvent_.h);
+    if (FAILED(hr))
+        return hr;
+    hr = client_->GetBufferSize(&bufferFrames_);
+    if (FAILED(hr))
+        return hr;
+    hr = client_->GetService(__uuidof(IAudioRenderClient), renderClient_.putVoid());
+    if (FAILED(hr))
+        return hr;
+    scratch_.assign(static_cast<size_t>(bufferFrames_) * 2, 0.0f);
+
+    CoTaskMem<WCHAR> id;
+    if (SUCCEEDED(device_->GetId(id.put())) && id.get()) {
+        watcher_ = new DeviceWatcher(state_, id.get());
+        if (FAILED(enumerator_->RegisterEndpointNotificationCallback(watcher_))) {
+            watcher_->Release();
+            watcher_ = nullptr;
+        }
+    }
+    state_->rate = format_.rate;
+    return S_OK;
+}
+
+void RenderSession::render(BYTE* data, UINT32 frames) {
+    bool filled = false;
+    {
+        std::lock_guard<std::mutex> lock(state_->procLock);
+        if (state_->procEnabled) {
+            state_->proc(state_->user, scratch_.data(), frames);
+            filled = true;
+        }
+    }
+    if (!filled)
+        std::fill(scratch_.begin(), scratch_.begin() + 2 * frames, 0.0f);
+    stereoToDevice(scratch_.data(), frames, format_, data);
+}
+
+void RenderSession::run() {
+    DWORD taskIndex = 0;
+    HANDLE mmcss = AvSetMmThreadCharacteristicsW(L"Pro Audio", &taskIndex);
+
+    // Start from a full buffer of silence, so the first period does not underrun.
+    BYTE* data = nullptr;
+    if (SUCCEEDED(renderClient_->GetBuffer(bufferFrames_, &data)))
+        renderClient_->ReleaseBuffer(bufferFrames_, AUDCLNT_BUFFERFLAGS_SILENT);
+    if (FAILED(client_->Start())) {
+        state_->lost = true;
+        return;
+    }
+
+    HANDLE waits[2] = {state_->stopEvent.h, audioEvent_.h};
+    for (;;) {
+        DWORD w = WaitForMultipleObjects(2, waits, FALSE, pollMs);
+        if (w == WAIT_OBJECT_0)
+            break;
+        if (w == WAIT_FAILED) {
+            state_->lost = true;
+            break;
+        }
+        UINT32 padding = 0;
+        if (FAILED(client_->GetCurrentPadding(&padding))) {
+            state_->lost = true;
+            break;
+        }
+        UINT32 space = padding < bufferFrames_ ? bufferFrames_ - padding : 0;
+        state_->queued.store(padding, std::memory_order_relaxed);
+        if (space == 0)
+            continue;
+        if (FAILED(renderClient_->GetBuffer(space, &data))) {
+            state_->lost = true;
+            break;
+        }
+        render(data, space);
+        if (FAILED(renderClient_->ReleaseBuffer(space, 0))) {
+            state_->lost = true;
+            break;
+        }
+    }
+    client_->Stop();
+    if (mmcss)
+        AvRevertMmThreadCharacteristics(mmcss);
+}
+
+void renderThread(std::shared_ptr<OutputState> state) {
+    {
+        ThreadCom com;
+        RenderSession session(state);
+        HRESULT hr = session.open();
+        state->initResult = hr;
+        SetEvent(state->readyEvent.h);
+        if (SUCCEEDED(hr))
+            session.run();
+    }
+    SetEvent(state->doneEvent.h);
+}
+
+// Ends the render thread: joined when it finishes in time, otherwise left to finish alone
+// (it owns its state, and proc is already disabled).
+void finish(OutputState& state, std::thread& thread) {
+    {
+        std::lock_guard<std::mutex> lock(state.procLock);
+        state.procEnabled = false;
+    }
+    SetEvent(state.stopEvent.h);
+    if (WaitForSingleObject(state.doneEvent.h, closeTimeoutMs) == WAIT_OBJECT_0)
+        thread.join();
+    else
+        thread.detach();
+}
+
+} // namespace
+
+bool OutputStream::open(RenderProc proc, void* user) {
+    close();
+    auto state = std::make_shared<OutputState>();
+    if (!proc || !state->stopEvent.h || !state->readyEvent.h || !state->doneEvent.h)
+        return false;
+    state->proc = proc;
+    state->user = user;
+    std::thread thread;
+    try {
+        thread = std::thread(renderThread, state);
+    } catch (...) {
+        return false;
+    }
+    DWORD w = WaitForSingleObject(state->readyEvent.h, openTimeoutMs);
+    if (w != WAIT_OBJECT_0 || FAILED(state->initResult)) {
+        finish(*state, thread);
+        return false;
+    }
+    state_ = std::move(state);
+    thread_ = std::move(thread);
+    return true;
+}
+
+void OutputStream::close() {
+    if (!state_)
+        return;
+    finish(*state_, thread_);
+    state_.reset();
+}
+
+bool OutputStream::needsReopen() const {
+    return state_ && (state_->lost.load() || state_->defaultChanged.load());
+}
+
+uint32_t OutputStream::rate() const {
+    return state_ ? state_->rate : 0;
+}
+
+uint32_t OutputStream::latencyFrames() const {
+    return state_ ? state_->queued.load(std::memory_order_relaxed) : 0;
+}
+
+} // namespace qvdevice

@@ -4,6 +4,7 @@
 #include <math.h>
 
 #include "midi_writers.h"
+#include "qvmidi/midi_decoder.h"
 #include "qvmidi/midi_player.h"
 
 using namespace qvmidi;
@@ -282,6 +283,40 @@ TEST(SoundBanks, GeneralMidiSoundFontPlaysAPianoA4) {
     MidiPlayer player(parsed(oneNote(0, 69, 960)), bank, rate);
     std::vector<float> out = renderSeconds(player, 0.8);
     EXPECT_NEAR(dominantFrequency(out), 440.0, 4.0);
+}
+
+} // namespace
+
+namespace {
+
+TEST(MidiDecoder, IsAModuleWhoseOrdersAreBars) {
+    auto bank = testBank(false);
+    Track t;
+    t.add(0, noteOn(0, 69, 100)).add(1920 * 3, noteOff(0, 69));
+    Bytes bytes = midiwrite::smf(0, 480, {t});
+    auto file = qvcore::FileData::fromBytes(bytes.data(), bytes.size());
+    EXPECT_EQ(qvmidi::openMidi(file, nullptr, qvcore::ModuleEnd::Loop), nullptr) << "no bank";
+    Bytes junk(100, 0x55);
+    EXPECT_EQ(qvmidi::openMidi(qvcore::FileData::fromBytes(junk.data(), junk.size()), bank,
+                               qvcore::ModuleEnd::Loop),
+              nullptr);
+
+    auto decoder = qvmidi::openMidi(file, bank, qvcore::ModuleEnd::Loop);
+    ASSERT_NE(decoder, nullptr);
+    EXPECT_EQ(decoder->kind(), qvcore::Kind::Module);
+    EXPECT_EQ(decoder->moduleType(), "midi");
+    EXPECT_TRUE(decoder->setRenderRate(48000));
+    EXPECT_EQ(decoder->numOrders(), 3);
+    EXPECT_EQ(decoder->lengthMs(), 6000u);
+    EXPECT_TRUE(decoder->setOrderRow(2, 0));
+    EXPECT_EQ(decoder->currentOrder(), 2);
+    EXPECT_FALSE(decoder->setOrderRow(3, 0));
+    // Looping: past the end it is back in bar 0.
+    std::vector<float> out(48000 * 2 * 3);
+    EXPECT_EQ(decoder->render(out.data(), 48000 * 3), 48000u * 3);
+    EXPECT_EQ(decoder->currentOrder(), 0);
+
+    EXPECT_EQ(qvmidi::findSoundBank({"/nonexistent/bank.sf2"}), nullptr);
 }
 
 } // namespace

@@ -140,7 +140,7 @@ bool isMp3AfterTag(const std::uint8_t* d, std::size_t size) {
     return pos < size && mpegFramesAt(d + pos, size - pos, 2, 1);
 }
 
-std::string moduleTypeOf(const std::uint8_t* d, std::size_t size) {
+std::string moduleTypeOf(const std::uint8_t* d, std::size_t size, std::string& container) {
     const std::size_t want = openmpt::probe_file_header_get_recommended_size();
     const int probed = openmpt::probe_file_header(openmpt::probe_file_header_flags_default2, d,
                                                   std::min(size, want), size);
@@ -149,12 +149,14 @@ std::string moduleTypeOf(const std::uint8_t* d, std::size_t size) {
     try {
         NullBuffer nullBuffer;
         std::ostream log(&nullBuffer);
+        // Loading without samples and patterns is cheap. (Skipping plugins too loses the
+        // metadata of modules inside containers.)
         const std::map<std::string, std::string> ctls{{"load.skip_samples", "1"},
                                                       {"load.skip_patterns", "1"},
-                                                      {"load.skip_plugins", "1"},
                                                       {"load.skip_subsongs_init", "1"}};
         openmpt::module mod(d, size, log, ctls);
         std::string type = mod.get_metadata("type");
+        container = mod.get_metadata("container");
         return type.empty() ? std::string("unknown") : type;
     } catch (...) {
         return {};
@@ -178,6 +180,10 @@ const char* kindName(Kind kind) {
 
 bool isClassicModuleType(const std::string& type) {
     return type == "mod" || type == "s3m" || type == "xm" || type == "it";
+}
+
+bool isClassicModule(const ProbeResult& r) {
+    return r.kind == Kind::Module && r.moduleContainer.empty() && isClassicModuleType(r.moduleType);
 }
 
 ProbeResult probe(const std::uint8_t* d, std::size_t size) {
@@ -211,7 +217,7 @@ ProbeResult probe(const std::uint8_t* d, std::size_t size) {
         }
     }
     // Modules come before bare MPEG frames: their headers are specific, frame sync is not.
-    std::string type = moduleTypeOf(d, size);
+    std::string type = moduleTypeOf(d, size, r.moduleContainer);
     if (!type.empty()) {
         r.kind = Kind::Module;
         r.moduleType = std::move(type);

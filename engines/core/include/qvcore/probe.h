@@ -16,8 +16,10 @@ inline bool isStream(Kind kind) {
 
 struct ProbeResult {
     Kind kind = Kind::Unknown;
-    // For modules, libopenmpt's short type name: "mod", "s3m", "xm", "it", "mtm", "umx", ...
+    // For modules, libopenmpt's short type name: "mod", "s3m", "xm", "it", "mtm", "669", ...
     std::string moduleType;
+    // For a module inside a container, the container's name ("umx", ...); empty otherwise.
+    std::string moduleContainer;
 };
 
 // Stream formats are recognised by their own headers; MP3 only with an ID3v2 tag or several
@@ -27,5 +29,7 @@ ProbeResult probe(const std::uint8_t* data, std::size_t size);
 
 // True for the four module types the looping module player takes.
 bool isClassicModuleType(const std::string& type);
+// A plain MOD, S3M, XM or IT file (not one inside a container such as UMX).
+bool isClassicModule(const ProbeResult& result);
 
 } // namespace qvcore

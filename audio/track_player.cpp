@@ -1,13 +1,198 @@
 #include "audio/track_player.h"
 
-#include "app/state.h"
+#include <commctrl.h>
 
-// Placeholder bodies until the track player lands.
-void playSelectedTrack() {}
-void stopTrack() {}
-void releaseTrack() {}
-void togglePause() {}
-bool openStream(const char*) {
-    return false;
+#include "app/ids.h"
+#include "app/state.h"
+#include "app/texts.h"
+
+namespace {
+
+const unsigned int streamOpenMode = FSOUND_NORMAL | FSOUND_MPEGACCURATE;
+const DWORD musicLoadFlags = BASS_MUSIC_RAMP | BASS_MUSIC_SURROUND2 | BASS_MUSIC_FT2MOD |
+                             BASS_MUSIC_POSRESET | BASS_MUSIC_CALCLEN;
+static_assert(streamOpenMode == 0x20130 && musicLoadFlags == 0x2B200);
+
+// A play's message boxes run a message loop, so a double-click or Next can ask for another play
+// while one is still choosing its engine; that one is refused.
+bool playRunning = false;
+
+enum Outcome { Refused, Failed, Started };
+enum Entry { NoEntry, EntryTooLong, EntryRead };
+
+void setCaption(int id, const char* text) {
+    SetDlgItemTextA(mainWindowHandle, id, text);
 }
-void onTick() {}
+
+void showError(HWND owner, const char* text) {
+    MessageBoxA(owner, text, CAPTION_ERROR, MB_OK);
+}
+
+// Copies the selected entry into trackPathBuffer, unless it is missing, empty or too long.
+Entry readSelectedEntry() {
+    currentIndex = (int)SendMessageA(playlistBox, LB_GETCURSEL, 0, 0);
+    if (currentIndex < 0)
+        return NoEntry;
+    // The length may be overstated, never understated, so a fit here is a fit for LB_GETTEXT.
+    LRESULT length = SendMessageA(playlistBox, LB_GETTEXTLEN, currentIndex, 0);
+    if (length <= 0)
+        return NoEntry;
+    if (length >= TRACK_PATH_SIZE)
+        return EntryTooLong;
+    SendMessageA(playlistBox, LB_GETTEXT, currentIndex, (LPARAM)trackPathBuffer);
+    return trackPathBuffer[0] ? EntryRead : NoEntry;
+}
+
+Outcome tryFmodModule() {
+    fmodModule = FMUSIC_LoadSong(trackPathBuffer);
+    if (!fmodModule)
+        return Refused;
+    FMUSIC_SetMasterVolume(fmodModule, volume);
+    if (!FMUSIC_PlaySong(fmodModule)) {
+        showError(mainWindowHandle, "Can't play module.");
+        return Failed;
+    }
+    trackLength = FMUSIC_GetNumOrders(fmodModule) - 1;
+    trackPosition = FMUSIC_GetOrder(fmodModule);
+    return Started;
+}
+
+bool tryFmodStream() {
+    if (!openStream(trackPathBuffer))
+        return false;
+    FSOUND_SetVolume(FSOUND_ALL,
+                     (int)GetDlgItemInt(mainWindowHandle, IDC_VOLUME_EDIT, nullptr, FALSE));
+    trackLength = FSOUND_Stream_GetLengthMs(fmodStream) / 1000;
+    trackPosition = FSOUND_Stream_GetTime(fmodStream) / 1000;
+    return true;
+}
+
+bool tryBassModule() {
+    bassMusic = BASS_MusicLoad(FALSE, trackPathBuffer, 0, 0, musicLoadFlags, 0);
+    if (!bassMusic)
+        return false;
+    BASS_Start(); // a paused BASS track left the whole output paused
+    savedBassVolume = BASS_GetVolume();
+    // Otherwise the module plays at whatever level BASS was left at, not at the box's volume.
+    BASS_SetVolume((DWORD)volume);
+    BASS_ChannelPlay(bassMusic, FALSE);
+    trackLength = BASS_MusicGetOrders(bassMusic) - 1;
+    trackPosition = BASS_MusicGetOrderPosition(bassMusic);
+    return true;
+}
+
+void startTick() {
+    SendMessageA(positionBar, PBM_SETRANGE, 0, MAKELPARAM(0, LOWORD(trackLength)));
+    setCaption(IDC_PLAY, "Stop");
+    SetTimer(mainWindowHandle, TICK_TIMER_ID, 1000, nullptr);
+    isPlaying = TRUE;
+    isPaused = FALSE;
+}
+
+void loadAndStart() {
+    if (isPaused)
+        setCaption(IDC_PAUSE, "Pause");
+
+    Entry entry = readSelectedEntry();
+    if (entry == NoEntry) {
+        showError(mainWindowHandle, "Please open a file.");
+        return;
+    }
+    if (entry == EntryTooLong) {
+        // No file has a path that long; a cut-off path would name some other file.
+        showError(nullptr, "Can't load the file");
+        return;
+    }
+
+    Outcome module = tryFmodModule();
+    if (module == Failed)
+        return;
+    if (module == Refused && !tryFmodStream() && !tryBassModule()) {
+        showError(nullptr, "Can't load the file");
+        return;
+    }
+    startTick();
+}
+
+// Stops the engine that holds the track and clears its handle.
+void stopEngine(bool restoreBassVolume) {
+    switch (currentEngine()) {
+    case FmodModule:
+        FMUSIC_StopSong(fmodModule);
+        fmodModule = nullptr;
+        break;
+    case FmodStream:
+        FSOUND_Stream_Stop(fmodStream);
+        FSOUND_Stream_Close(fmodStream);
+        fmodStream = nullptr;
+        break;
+    case BassModule:
+        BASS_ChannelStop(bassMusic);
+        if (restoreBassVolume)
+            BASS_SetVolume(savedBassVolume);
+        bassMusic = 0;
+        break;
+    case NoEngine: break;
+    }
+}
+
+} // namespace
+
+bool playUnderWay() {
+    return playRunning;
+}
+
+void playSelectedTrack() {
+    if (playRunning)
+        return;
+    playRunning = true;
+    loadAndStart();
+    playRunning = false;
+}
+
+bool openStream(const char* path) {
+    fmodStream = FSOUND_Stream_Open(path, streamOpenMode, 0, 0);
+    if (!fmodStream)
+        return false;
+    if (FSOUND_Stream_Play(FSOUND_FREE, fmodStream) < 0) {
+        FSOUND_Stream_Close(fmodStream);
+        fmodStream = nullptr;
+        showError(nullptr, "Can't play somg");
+        return false;
+    }
+    return true;
+}
+
+void stopTrack() {
+    KillTimer(mainWindowHandle, TICK_TIMER_ID);
+    stopEngine(true);
+    SendMessageA(positionBar, PBM_SETPOS, 0, 0);
+    setCaption(IDC_PLAY, "Play");
+    setCaption(IDC_PAUSE, "Pause");
+    isPaused = FALSE;
+    isPlaying = FALSE;
+}
+
+void releaseTrack() {
+    stopEngine(false);
+    isPlaying = FALSE;
+}
+
+void togglePause() {
+    isPaused = !isPaused;
+    if (!isPlaying)
+        return;
+    switch (currentEngine()) {
+    case FmodStream: FSOUND_SetPaused(FSOUND_ALL, isPaused); break;
+    case FmodModule: FMUSIC_SetPaused(fmodModule, isPaused); break;
+    case BassModule:
+        // BASS pauses and resumes its whole output, not the one channel.
+        if (isPaused)
+            BASS_Pause();
+        else
+            BASS_Start();
+        break;
+    case NoEngine: break;
+    }
+    setCaption(IDC_PAUSE, isPaused ? "Paused" : "Pause");
+}

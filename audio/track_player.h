@@ -9,6 +9,9 @@ void releaseTrack();
 void togglePause();
 bool openStream(const char* path);
 
+// True while playSelectedTrack runs: its message boxes let other commands arrive meanwhile.
+bool playUnderWay();
+
 // The volume edit box is the one road by which a volume reaches the players.
 void applyVolume();
 

@@ -1,0 +1,91 @@
+#!/bin/bash
+# Usage: scripts/gen-media.sh OUTDIR [BUILDDIR]
+# Makes the test media set in OUTDIR: qvgen's WAVs, modules and broken files, then the streams
+# encoded from its WAVs (oggenc, lame, flac, opusenc) and their broken variants. Every file is
+# listed in OUTDIR/manifest.tsv (name, kind, format, frequency, seconds, rate, channels, orders,
+# note). qvgen is built in BUILDDIR (default build/native, native preset) unless $QVGEN names a
+# built one. Running it again redoes only what changed.
+set -euo pipefail
+
+if [ $# -lt 1 ] || [ $# -gt 2 ]; then
+    echo "usage: $0 OUTDIR [BUILDDIR]" >&2
+    exit 2
+fi
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+out=$1
+build=${2:-$root/build/native}
+
+for tool in oggenc lame flac opusenc; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "$0: $tool is missing (Debian: vorbis-tools, lame, flac, opus-tools)" >&2
+        exit 1
+    fi
+done
+
+qvgen=${QVGEN:-}
+if [ -z "$qvgen" ]; then
+    if [ ! -f "$build/CMakeCache.txt" ]; then
+        cmake --preset native -S "$root" -B "$build" >/dev/null
+    fi
+    cmake --build "$build" --target qvgen -j2 >/dev/null
+    qvgen=$build/tests/gen/qvgen
+fi
+
+qvgen=$(cd "$(dirname "$qvgen")" && pwd)/$(basename "$qvgen")
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+"$qvgen" "$out"
+
+# Encodes $2 into $1 with the rest of the command line, unless $1 is newer than $2.
+encode() {
+    local target=$1 source=$2
+    shift 2
+    if [ ! "$out/$target" -nt "$out/$source" ]; then
+        "$@"
+    fi
+}
+
+manifest() { # name format frequency seconds rate channels note
+    printf '%s\tstream\t%s\t%.3f\t%.3f\t%d\t%d\t0\t%s\n' "$@" >>"$out/manifest.tsv"
+    printf '%-44s %9d bytes  stream  %-8s %9.3f Hz %8.3f s\n' "$1" "$(stat -c %s "$out/$1")" \
+        "$2" "$3" "$4"
+}
+
+cd "$out"
+# Fixed serial numbers keep the Ogg and Opus output the same from run to run.
+encode ogg_440.ogg tone440_s16_stereo_44k.wav \
+    oggenc -Q -s 1 -q 4 -o ogg_440.ogg tone440_s16_stereo_44k.wav
+encode ogg_440_60s.ogg tone440_s16_stereo_44k_60s.wav \
+    oggenc -Q -s 1 -q 4 -o ogg_440_60s.ogg tone440_s16_stereo_44k_60s.wav
+# lame adds no tag unless asked; its Info frame carries the encoder delay and padding.
+encode mp3_660.mp3 tone660_s16_stereo_44k.wav \
+    lame --quiet -b 128 tone660_s16_stereo_44k.wav mp3_660.mp3
+encode mp3_660_id3v2.mp3 tone660_s16_stereo_44k.wav \
+    lame --quiet -b 128 --id3v2-only --tt "Quaverly 660 Hz" --ta "Quaverly tests" \
+    tone660_s16_stereo_44k.wav mp3_660_id3v2.mp3
+encode mp3_660_60s.mp3 tone660_s16_stereo_44k_60s.wav \
+    lame --quiet -b 128 tone660_s16_stereo_44k_60s.wav mp3_660_60s.mp3
+encode flac_1000.flac tone1000_s16_stereo_44k.wav \
+    flac -s -f -o flac_1000.flac tone1000_s16_stereo_44k.wav
+encode flac_1000_60s.flac tone1000_s16_stereo_44k_60s.wav \
+    flac -s -f -o flac_1000_60s.flac tone1000_s16_stereo_44k_60s.wav
+encode opus_880.opus tone880_s16_stereo_48k.wav \
+    opusenc --quiet --serial 1 tone880_s16_stereo_48k.wav opus_880.opus
+
+# Seconds are the source's: the decoders' exact lengths are for the tests to find.
+manifest ogg_440.ogg ogg 440 3 44100 2 "oggenc -q 4"
+manifest ogg_440_60s.ogg ogg 440 60 44100 2 "oggenc -q 4"
+manifest mp3_660.mp3 mp3 660 3 44100 2 "lame 128 kbit/s, no tag"
+manifest mp3_660_id3v2.mp3 mp3 660 3 44100 2 "lame 128 kbit/s, ID3v2 tag"
+manifest mp3_660_60s.mp3 mp3 660 60 44100 2 "lame 128 kbit/s, no tag"
+manifest flac_1000.flac flac 1000 3 44100 2 "flac, 16-bit"
+manifest flac_1000_60s.flac flac 1000 60 44100 2 "flac, 16-bit"
+manifest opus_880.opus opus 880 3 48000 2 "opusenc defaults"
+
+# Broken streams keep their first header: the Ogg identification page (27 + 1 + 30 bytes), the
+# Opus one (27 + 1 + 19), "fLaC" and STREAMINFO (4 + 4 + 34), MP3's first (Info) frame.
+"$qvgen" --broken ogg_440.ogg 58 .
+"$qvgen" --broken opus_880.opus 47 .
+"$qvgen" --broken flac_1000.flac 42 .
+"$qvgen" --broken mp3_660.mp3 417 .

@@ -1,0 +1,117 @@
+// RIFF/WAVE tones. Little-endian chunks: "RIFF" size "WAVE", then "fmt " (format tag 1 PCM or
+// 3 IEEE float, or 0xFFFE extensible with the real format in its sub-format GUID), "fact" (frame
+// count; required for anything but PCM), "data" (interleaved frames, padded to an even size).
+#include "tests/gen/detail.h"
+
+#include <cmath>
+#include <numbers>
+
+namespace qvgen {
+namespace {
+
+constexpr unsigned kPcm = 1, kFloat = 3, kExtensible = 0xfffe;
+
+int bitsOf(SampleFormat f) {
+    switch (f) {
+    case SampleFormat::U8: return 8;
+    case SampleFormat::S16: return 16;
+    case SampleFormat::S24: return 24;
+    case SampleFormat::S32: return 32;
+    case SampleFormat::F32: return 32;
+    }
+    return 0;
+}
+
+// One sample of value v (-1..1) in the given format.
+void putSample(detail::Writer& w, SampleFormat f, double v) {
+    switch (f) {
+    case SampleFormat::U8: w.u8(static_cast<unsigned>(std::lround(128.0 + 127.0 * v))); break;
+    case SampleFormat::S16: w.u16(static_cast<uint16_t>(std::lround(32767.0 * v))); break;
+    case SampleFormat::S24: {
+        const auto s = static_cast<uint32_t>(std::lround(8388607.0 * v));
+        w.u16(s & 0xffff);
+        w.u8((s >> 16) & 0xff);
+        break;
+    }
+    case SampleFormat::S32: w.u32(static_cast<uint32_t>(std::llround(2147483647.0 * v))); break;
+    case SampleFormat::F32: {
+        const float x = static_cast<float>(v);
+        uint32_t bits;
+        std::memcpy(&bits, &x, sizeof bits);
+        w.u32(bits);
+        break;
+    }
+    }
+}
+
+} // namespace
+
+Bytes wavTone(const WavSpec& spec) {
+    detail::require(spec.channels == 1 || spec.channels == 2, "channels must be 1 or 2");
+    detail::require(spec.rate >= 1000 && spec.rate <= 384000, "rate out of 1000..384000");
+    detail::require(spec.seconds >= 0.0 && spec.amplitude >= 0.0 && spec.amplitude <= 1.0,
+                    "seconds or amplitude out of range");
+    const bool isFloat = spec.format == SampleFormat::F32;
+    const unsigned bits = bitsOf(spec.format);
+    const unsigned blockAlign = spec.channels * bits / 8;
+    const auto frames = static_cast<uint32_t>(std::llround(spec.seconds * spec.rate));
+    const uint32_t dataBytes = frames * blockAlign;
+
+    detail::Writer w;
+    w.text("RIFF", 4);
+    w.u32(0);
+    w.text("WAVE", 4);
+
+    w.text("fmt ", 4);
+    w.u32(spec.extensible ? 40 : isFloat ? 18 : 16);
+    w.u16(spec.extensible ? kExtensible : isFloat ? kFloat : kPcm);
+    w.u16(spec.channels);
+    w.u32(spec.rate);
+    w.u32(spec.rate * blockAlign);
+    w.u16(blockAlign);
+    w.u16(bits);
+    if (spec.extensible) {
+        w.u16(22);
+        w.u16(bits);                           // valid bits
+        w.u32(spec.channels == 1 ? 0x4 : 0x3); // front centre, or front left and right
+        w.u32(isFloat ? kFloat : kPcm);        // sub-format GUID: the tag, then a fixed tail
+        const uint8_t tail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
+                                  0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71};
+        w.raw(tail, sizeof tail);
+    } else if (isFloat) {
+        w.u16(0);
+    }
+    if (isFloat) {
+        w.text("fact", 4);
+        w.u32(4);
+        w.u32(frames);
+    }
+
+    w.text("data", 4);
+    w.u32(dataBytes);
+    w.bytes.reserve(w.pos() + dataBytes + 1);
+    const double step = 2.0 * std::numbers::pi * spec.frequency / spec.rate;
+    for (uint32_t i = 0; i < frames; ++i) {
+        const double v = spec.amplitude * std::sin(step * i);
+        for (int c = 0; c < spec.channels; ++c)
+            putSample(w, spec.format, v);
+    }
+    if (dataBytes % 2 != 0)
+        w.u8(0);
+    w.put32(4, static_cast<uint32_t>(w.pos() - 8));
+    return w.bytes;
+}
+
+size_t wavChunkOffset(const Bytes& wav, std::string_view id) {
+    size_t at = 12;
+    while (at + 8 <= wav.size()) {
+        if (std::memcmp(&wav[at], id.data(), 4) == 0)
+            return at;
+        const uint32_t size = wav[at + 4] | wav[at + 5] << 8 | wav[at + 6] << 16 |
+                              static_cast<uint32_t>(wav[at + 7]) << 24;
+        at += 8 + static_cast<size_t>(size) + (size & 1);
+    }
+    return static_cast<size_t>(-1);
+}
+
+} // namespace qvgen

@@ -306,6 +306,53 @@ void Synth::updateGains(Voice& v) {
     v.gainR = sinf(angle) * g;
 }
 
+// One voice's samples for part of a block, with its loop and filter choices fixed at compile
+// time and its state in locals (the output buffer could otherwise alias it). True when the
+// sample has played out.
+template <bool Loop, bool Filter>
+bool Synth::span(Voice& v, float* o, size_t n, float env, float envStep, float gl, float gr) {
+    const float* pcm = v.pcm;
+    double pos = v.pos;
+    const double step = v.step;
+    const double loopStart = v.loopStart, loopEnd = v.loopEnd, loopLength = loopEnd - loopStart;
+    const double last = (double)v.end - 1;
+    const uint32_t loopEndIndex = v.loopEnd, loopStartIndex = v.loopStart;
+    float x1 = v.x1, x2 = v.x2, y1 = v.y1, y2 = v.y2;
+    const float b0 = v.b0, b1 = v.b1, b2 = v.b2, a1 = v.a1, a2 = v.a2;
+    bool ended = false;
+    for (size_t i = 0; i < n; ++i) {
+        uint32_t idx = (uint32_t)pos;
+        float frac = (float)(pos - idx);
+        uint32_t nextIdx = idx + 1;
+        if (Loop && nextIdx >= loopEndIndex)
+            nextIdx = loopStartIndex + (nextIdx - loopEndIndex);
+        float sample = pcm[idx] + (pcm[nextIdx] - pcm[idx]) * frac;
+        if (Filter) {
+            float y = b0 * sample + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
+            x2 = x1;
+            x1 = sample;
+            y2 = y1;
+            y1 = y;
+            sample = y;
+        }
+        sample *= env;
+        env += envStep;
+        o[2 * i] += sample * gl;
+        o[2 * i + 1] += sample * gr;
+        pos += step;
+        if (Loop) {
+            while (pos >= loopEnd)
+                pos -= loopLength;
+        } else if (pos >= last) {
+            ended = true;
+            break;
+        }
+    }
+    v.pos = pos;
+    v.x1 = x1, v.x2 = x2, v.y1 = y1, v.y2 = y2;
+    return ended;
+}
+
 void Synth::render(float* out, size_t frames) {
     memset(out, 0, frames * 2 * sizeof(float));
     for (Voice& v : voices) {
@@ -367,38 +414,13 @@ void Synth::render(float* out, size_t frames) {
 
             float gl = v.gainL, gr = v.gainR;
             float env = startGain, envStep = (endGain - startGain) / (float)n;
-            const float* pcm = v.pcm;
-            double pos = v.pos;
-            double step = v.step;
-            for (size_t i = 0; i < n; ++i) {
-                uint32_t idx = (uint32_t)pos;
-                float frac = (float)(pos - idx);
-                uint32_t nextIdx = idx + 1;
-                if (v.loopMode && nextIdx >= v.loopEnd)
-                    nextIdx = v.loopStart + (nextIdx - v.loopEnd);
-                float sample = pcm[idx] + (pcm[nextIdx] - pcm[idx]) * frac;
-                if (v.filtered) {
-                    float y = v.b0 * sample + v.b1 * v.x1 + v.b2 * v.x2 - v.a1 * v.y1 - v.a2 * v.y2;
-                    v.x2 = v.x1;
-                    v.x1 = sample;
-                    v.y2 = v.y1;
-                    v.y1 = y;
-                    sample = y;
-                }
-                sample *= env;
-                env += envStep;
-                o[2 * i] += sample * gl;
-                o[2 * i + 1] += sample * gr;
-                pos += step;
-                if (v.loopMode) {
-                    while (pos >= v.loopEnd)
-                        pos -= v.loopEnd - v.loopStart;
-                } else if (pos >= v.end - 1) {
-                    v.active = false;
-                    break;
-                }
-            }
-            v.pos = pos;
+            bool ended = v.loopMode
+                             ? (v.filtered ? span<true, true>(v, o, n, env, envStep, gl, gr)
+                                           : span<true, false>(v, o, n, env, envStep, gl, gr))
+                             : (v.filtered ? span<false, true>(v, o, n, env, envStep, gl, gr)
+                                           : span<false, false>(v, o, n, env, envStep, gl, gr));
+            if (ended)
+                v.active = false;
             o += 2 * n;
             left -= n;
         }

@@ -68,6 +68,8 @@ private:
         float x1, x2, y1, y2;
     };
 
+    template <bool Loop, bool Filter>
+    static bool span(Voice& v, float* out, size_t n, float env, float envStep, float gl, float gr);
     void noteOn(int channel, int key, int velocity);
     void noteOff(int channel, int key);
     void controlChange(int channel, int cc, int value);

@@ -1,0 +1,276 @@
+// The real quaverly.exe with the real audio libraries, driven like a user and listened to on the
+// null sink's monitor.
+#include <gtest/gtest.h>
+
+#include <math.h>
+#include <stdio.h>
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <string>
+
+#include "tests/e2e/harness.h"
+#include "tests/gen/gen.h"
+
+using namespace e2e;
+
+namespace {
+
+const int playButton = 1000, pauseButton = 1008, loopBox = 1010, nextButton = 1028;
+const int positionBar = 1007, statusLine = 1031, launchRecorder = 1036;
+const char* const mediaFolder = "C:\\qvmedia";
+
+// Files the tests play: streams made by the media script, modules made here.
+struct Media {
+    std::string ogg, mp3, mod, mtm, umx;
+};
+
+Media prepareMedia() {
+    CreateDirectoryA(mediaFolder, nullptr);
+    Media m;
+    std::string generated = mediaDir();
+    if (!generated.empty()) {
+        m.ogg = std::string(mediaFolder) + "\\tone440.ogg";
+        m.mp3 = std::string(mediaFolder) + "\\tone660.mp3";
+        CopyFileA((generated + "\\ogg_440.ogg").c_str(), m.ogg.c_str(), FALSE);
+        CopyFileA((generated + "\\mp3_660.mp3").c_str(), m.mp3.c_str(), FALSE);
+    }
+    // Three orders of 16 rows: about 1.9 s each; the looping player ends it in its last order.
+    qvgen::ModuleSpec mod;
+    mod.format = qvgen::ModuleFormat::Mod;
+    mod.frequency = 550;
+    mod.orders = 3;
+    mod.rows = 16;
+    m.mod = std::string(mediaFolder) + "\\tone550.mod";
+    writeFile(m.mod, qvgen::module(mod));
+    qvgen::ModuleSpec mtm = mod;
+    mtm.format = qvgen::ModuleFormat::Mtm;
+    mtm.frequency = 330;
+    m.mtm = std::string(mediaFolder) + "\\tone330.mtm";
+    writeFile(m.mtm, qvgen::module(mtm));
+    qvgen::ModuleSpec inner = mod;
+    inner.format = qvgen::ModuleFormat::It;
+    inner.frequency = 770;
+    m.umx = std::string(mediaFolder) + "\\tone770.umx";
+    writeFile(m.umx, qvgen::umx(qvgen::module(inner), qvgen::ModuleFormat::It));
+    return m;
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        media = prepareMedia();
+        ASSERT_TRUE(monitor.start()) << "no capture device (the sink's monitor)";
+        ASSERT_TRUE(app.start()) << "quaverly.exe did not show its main window";
+    }
+    void TearDown() override {
+        if (app.running()) {
+            EXPECT_EQ(app.exit(), 0);
+        }
+        monitor.stop();
+    }
+
+    // The pitch heard over the last `ms` milliseconds.
+    double heardFrequency(double ms = 600) {
+        double now = monitor.capturedMs();
+        return dominantFrequency(monitor.between(now - ms, now));
+    }
+    double heardLevel(double ms = 500) {
+        double now = monitor.capturedMs();
+        return levelDb(monitor.between(now - ms, now));
+    }
+    // Waits until the pitch heard is near `frequency`; returns the wait in ms, or -1.
+    double waitForTone(double frequency, double withinMs) {
+        double start = monitor.nowMs();
+        while (monitor.nowMs() - start < withinMs) {
+            sleepMs(100);
+            double f = heardFrequency(400);
+            if (f > 0 && fabs(f - frequency) < frequency * 0.03)
+                return monitor.nowMs() - start;
+        }
+        return -1;
+    }
+
+    Media media;
+    Monitor monitor;
+    App app;
+};
+
+TEST_F(EndToEnd, PlaylistPlaysThroughAndWrapsToTheFirstEntry) {
+    if (media.ogg.empty())
+        GTEST_SKIP() << "QUAVERLY_MEDIA is not set";
+    ASSERT_TRUE(app.addFile(media.ogg));
+    ASSERT_TRUE(app.addFile(media.mp3));
+    ASSERT_TRUE(app.addFile(media.mod));
+    app.click(playButton);
+    ASSERT_GE(waitForTone(440, 3000), 0) << "the Ogg's 440 Hz was not heard";
+    sleepMs(1200);
+    EXPECT_EQ(app.text(playButton), "Stop");
+    EXPECT_EQ(app.text(statusLine).rfind("Time: 00:0", 0), 0u) << app.text(statusLine);
+    EXPECT_NE(app.text(statusLine).find("/00:03"), std::string::npos) << app.text(statusLine);
+
+    ASSERT_GE(waitForTone(660, 6000), 0) << "the MP3 did not follow";
+    double gapStart = monitor.nowMs();
+    ASSERT_GE(waitForTone(550, 6000), 0) << "the MOD did not follow";
+    sleepMs(1200);
+    EXPECT_EQ(app.text(statusLine).rfind("Order: ", 0), 0u) << app.text(statusLine);
+    EXPECT_NE(app.text(statusLine).find("/02"), std::string::npos) << app.text(statusLine);
+    ASSERT_GE(waitForTone(440, 8000), 0) << "the playlist did not wrap to its first entry";
+    printf("mp3 to mod change seen after %.0f ms\n", monitor.nowMs() - gapStart);
+}
+
+TEST_F(EndToEnd, PauseLoopAndSeek) {
+    if (media.ogg.empty())
+        GTEST_SKIP() << "QUAVERLY_MEDIA is not set";
+    ASSERT_TRUE(app.addFile(media.ogg));
+    app.click(playButton);
+    ASSERT_GE(waitForTone(440, 3000), 0);
+
+    app.click(pauseButton);
+    sleepMs(1500);
+    EXPECT_EQ(app.text(pauseButton), "Paused");
+    std::string frozen = app.text(statusLine);
+    EXPECT_LT(heardLevel(700), -60) << "pause should be silent";
+    sleepMs(1200);
+    EXPECT_EQ(app.text(statusLine), frozen) << "the status line stands still while paused";
+    app.click(pauseButton);
+    ASSERT_GE(waitForTone(440, 2000), 0) << "resume";
+
+    // "Loop song": the 3-second track is still heard well after it would have ended.
+    SendMessageA(app.control(loopBox), BM_CLICK, 0, 0);
+    sleepMs(5000);
+    EXPECT_NEAR(heardFrequency(), 440, 440 * 0.03);
+    EXPECT_EQ(app.text(playButton), "Stop");
+
+    // A click in the middle of the bar jumps to about half the track.
+    RECT bar;
+    GetClientRect(app.control(positionBar), &bar);
+    PostMessageA(app.control(positionBar), WM_LBUTTONDOWN, MK_LBUTTON,
+                 MAKELPARAM(bar.right / 2, 5));
+    PostMessageA(app.control(positionBar), WM_LBUTTONUP, 0, MAKELPARAM(bar.right / 2, 5));
+    sleepMs(1100);
+    int position = (int)SendMessageA(app.control(positionBar), PBM_GETPOS, 0, 0);
+    EXPECT_GE(position, 1);
+    EXPECT_LE(position, 2);
+}
+
+TEST_F(EndToEnd, ModulesOnlyTheSecondLibraryTakesPlayWithItsOrderStatus) {
+    for (const std::string* file : {&media.mtm, &media.umx}) {
+        ASSERT_TRUE(app.addFile(*file));
+    }
+    app.click(playButton);
+    ASSERT_GE(waitForTone(330, 3000), 0) << "the MTM was not heard";
+    sleepMs(1100);
+    EXPECT_EQ(app.text(statusLine).rfind("Order: 0", 0), 0u) << app.text(statusLine);
+    EXPECT_NE(app.text(statusLine).find(" : 02"), std::string::npos) << app.text(statusLine);
+    app.click(nextButton);
+    ASSERT_GE(waitForTone(770, 3000), 0) << "the UMX was not heard";
+}
+
+// Reads a WAV file's header and data; false if it is not a well-formed capture file.
+struct Wav {
+    uint32_t riffSize = 0, dataSize = 0, fileSize = 0;
+    uint16_t channels = 0, bits = 0;
+    uint32_t rate = 0;
+    std::vector<float> samples;
+};
+
+bool readWav(const std::string& path, Wav& wav) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    std::vector<uint8_t> bytes;
+    uint8_t chunk[65536];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    fclose(f);
+    if (bytes.size() < 44 || memcmp(bytes.data(), "RIFF", 4) || memcmp(&bytes[36], "data", 4))
+        return false;
+    auto le32 = [&](size_t at) {
+        return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | (uint32_t)bytes[at + 3] << 24;
+    };
+    wav.fileSize = (uint32_t)bytes.size();
+    wav.riffSize = le32(4);
+    wav.dataSize = le32(40);
+    wav.channels = bytes[22];
+    wav.rate = le32(24);
+    wav.bits = bytes[34];
+    for (size_t at = 44; at + 1 < 44 + (size_t)wav.dataSize && at + 1 < bytes.size(); at += 2)
+        wav.samples.push_back((int16_t)(bytes[at] | bytes[at + 1] << 8) / 32768.0f);
+    return true;
+}
+
+class Echotrap : public EndToEnd {
+protected:
+    // Opens the recorder, names the file, and starts recording; returns the recorder window.
+    HWND startRecording(const char* name) {
+        app.click(launchRecorder);
+        HWND recorder = nullptr;
+        for (int i = 0; i < 100 && !recorder; ++i) {
+            sleepMs(100);
+            recorder = app.findWindowOtherThan(nullptr);
+            if (recorder && GetDlgItem(recorder, 1042) == nullptr)
+                recorder = nullptr;
+        }
+        if (!recorder)
+            return nullptr;
+        char caption[256] = "";
+        GetWindowTextA(recorder, caption, sizeof caption);
+        inputName = caption;
+        SendMessageA(GetDlgItem(recorder, 1003), WM_SETTEXT, 0, (LPARAM)name);
+        PostMessageA(recorder, WM_COMMAND, MAKEWPARAM(1042, BN_CLICKED), 0);
+        return recorder;
+    }
+    std::string inputName;
+};
+
+TEST_F(Echotrap, RecordsWhatTheSoundCardPlays) {
+    DeleteFileA("C:\\echotest.wav");
+    TonePlayer tone;
+    ASSERT_TRUE(tone.start(1000, 12));
+    HWND recorder = startRecording("echotest");
+    ASSERT_NE(recorder, nullptr) << "the recorder did not open";
+    EXPECT_EQ(inputName.rfind("Monitor of ", 0), 0u) << "caption: " << inputName;
+    double started = monitor.nowMs();
+    sleepMs(4000);
+    PostMessageA(recorder, WM_COMMAND, MAKEWPARAM(1042, BN_CLICKED), 0);
+    double wall = (monitor.nowMs() - started) / 1000.0;
+    sleepMs(300);
+    PostMessageA(recorder, WM_COMMAND, MAKEWPARAM(1043, BN_CLICKED), 0);
+    ASSERT_NE(app.waitForWindow("Quaverly - Tamsel", 5000), nullptr)
+        << "main window not shown again";
+
+    Wav wav;
+    ASSERT_TRUE(readWav("C:\\echotest.wav", wav));
+    EXPECT_EQ(wav.channels, 2);
+    EXPECT_EQ(wav.bits, 16);
+    EXPECT_EQ(wav.rate, 44100u);
+    EXPECT_EQ(wav.riffSize, wav.fileSize - 8);
+    EXPECT_EQ(wav.dataSize, wav.fileSize - 44);
+    double seconds = wav.dataSize / 176400.0;
+    EXPECT_NEAR(seconds, wall, wall * 0.05) << "the recording follows the wall clock";
+    std::vector<float> middle(wav.samples.begin() + wav.samples.size() / 4,
+                              wav.samples.begin() + wav.samples.size() * 3 / 4);
+    EXPECT_NEAR(qvgen::dominantFrequency(middle.data(), middle.size() / 2, 44100), 1000, 30);
+    DeleteFileA("C:\\echotest.wav");
+}
+
+TEST_F(Echotrap, AKilledProgramLeavesAPlayableFile) {
+    DeleteFileA("C:\\echokill.wav");
+    TonePlayer tone;
+    ASSERT_TRUE(tone.start(1000, 12));
+    ASSERT_NE(startRecording("echokill"), nullptr);
+    sleepMs(4500);
+    app.kill();
+    Wav wav;
+    ASSERT_TRUE(readWav("C:\\echokill.wav", wav));
+    EXPECT_EQ(wav.riffSize, wav.dataSize + 36) << "the two sizes agree";
+    EXPECT_LE(wav.dataSize, wav.fileSize - 44);
+    EXPECT_GE(wav.dataSize / 176400.0, 2.5) << "everything up to the last second is kept";
+    DeleteFileA("C:\\echokill.wav");
+}
+
+} // namespace

@@ -1,7 +1,9 @@
 #include "ui/main_window.h"
 
 #include "app/ids.h"
+#include "app/startup.h"
 #include "app/state.h"
+#include "app/texts.h"
 #include "audio/position_bar.h"
 #include "audio/track_player.h"
 #include "playlist/navigation.h"
@@ -12,22 +14,125 @@
 
 namespace {
 
+const int playlistWidth = 265;
+const int playlistHeight = 273;
+const int wheelStep = 5;
+
+const char* const aboutCaption = "QVL_Vuvov V1.2";
+const char* const aboutText = "Quaverly, written by the Quaverly team\n"
+                              "https://quaverly.example.org\n"
+                              "team@quaverly.example.org";
+
+const char* const recorderInfoCaption = "About Echotrap!";
+const char* const recorderInfoText =
+    "Echotrap is Sondrel Recorder.\nIt records the audio currently being processed by the "
+    "system.\ne.g. Audio of media player, game OR other sources can be saved in a file.\nThe way "
+    "we take screenshots";
+
+// The playlist stands at the main window's right edge, top aligned, always at its own size.
+void dockPlaylist() {
+    if (!playlistWindowHandle)
+        return;
+    RECT frame;
+    GetWindowRect(mainWindowHandle, &frame);
+    MoveWindow(playlistWindowHandle, frame.right, frame.top, playlistWidth, playlistHeight, TRUE);
+}
+
+// Writing the box makes it notify; that notification (applyVolume) brings the scroll record and
+// the engine up to date.
+void writeVolume() {
+    SetDlgItemInt(mainWindowHandle, IDC_VOLUME_EDIT, (UINT)volume, FALSE);
+    SetScrollInfo(volumeScrollBar, SB_CTL, &volumeScrollInfo, TRUE);
+}
+
 void onInitDialog(HWND window) {
     mainWindowHandle = window;
     trayIconData.hWnd = window;
     trayIconData.uCallbackMessage = WM_TRAYNOTIFY;
+
+    // Before the box is written: its notification writes the scroll bar.
+    volumeScrollBar = GetDlgItem(window, IDC_VOLUME_SCROLL);
+    positionBar = GetDlgItem(window, IDC_POSITION_BAR);
+
+    SetDlgItemInt(window, IDC_VOLUME_EDIT, (UINT)volumeScrollInfo.nPos, FALSE);
+    SetScrollInfo(volumeScrollBar, SB_CTL, &volumeScrollInfo, TRUE);
+
+    oldPositionBarProc =
+        (WNDPROC)SetWindowLongPtrA(positionBar, GWLP_WNDPROC, (LONG_PTR)positionBarProc);
+
+    playlistWindowHandle = CreateDialogParamA(appInstance, MAKEINTRESOURCEA(IDD_PLAYLIST), window,
+                                              playlistWindowProc, 0);
+    // A dialog need not be moved after its initialisation: dock now, so that the playlist is in
+    // place when first shown.
+    dockPlaylist();
 }
 
-void dockPlaylist() {}
-void onVolumeScroll(WPARAM, LPARAM) {}
-void onMouseWheel(WPARAM) {}
-void onDropFiles(WPARAM, LPARAM) {}
-void showPlaylist() {}
-void showAbout() {}
-void launchRecorder() {}
-void showRecorderInfo() {}
+void onVolumeScroll(WPARAM wParam, LPARAM lParam) {
+    if ((HWND)lParam != volumeScrollBar)
+        return;
+    switch (LOWORD(wParam)) {
+    case SB_LINELEFT: --volume; break;
+    case SB_LINERIGHT: ++volume; break;
+    case SB_THUMBPOSITION:
+    case SB_THUMBTRACK:
+        volumeScrollInfo.nPos = HIWORD(wParam);
+        volume = volumeScrollInfo.nPos;
+        break;
+    }
+    writeVolume();
+}
+
+// Several notches can arrive as one message with a larger delta: only the sign says which way.
+void onMouseWheel(WPARAM wParam) {
+    if (GET_WHEEL_DELTA_WPARAM(wParam) < 0)
+        volume -= wheelStep;
+    else
+        volume += wheelStep;
+    writeVolume();
+}
+
+// The list box hands the drop on to the playlist window, which adds the files and releases it.
+void onDropFiles(WPARAM wParam, LPARAM lParam) {
+    SendMessageA(playlistBox, WM_DROPFILES, wParam, lParam);
+}
+
+void showPlaylist() {
+    bool ticked = IsDlgButtonChecked(mainWindowHandle, IDC_SHOW_PLAYLIST) == BST_CHECKED;
+    ShowWindow(playlistWindowHandle, ticked ? SW_SHOWNORMAL : SW_HIDE);
+}
+
+void showAbout() {
+    MessageBoxA(mainWindowHandle, aboutText, aboutCaption, MB_OK);
+}
+
+void launchRecorder() {
+    if (isPlaying) {
+        MessageBoxA(mainWindowHandle, "Please stop the song", CAPTION_INFORMATION, MB_OK);
+        return;
+    }
+    // The recorder shows the main window again when it ends.
+    ShowWindow(mainWindowHandle, SW_HIDE);
+    DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_RECORDER), nullptr, recorderWindowProc, 0);
+}
+
+void showRecorderInfo() {
+    MessageBoxA(mainWindowHandle, recorderInfoText, recorderInfoCaption, MB_OK);
+}
 
 void closeSequence(HWND window) {
+    // Only a BASS track changes the output volume, so BASS is left alone when none ever played.
+    if (savedBassVolume != 0)
+        BASS_SetVolume(125);
+    if (trayMenu) {
+        DestroyMenu(trayMenu);
+        trayMenu = nullptr;
+    }
+    Shell_NotifyIconA(NIM_DELETE, &trayIconData);
+    if (isPlaying)
+        SendMessageA(window, WM_COMMAND, IDC_PLAY, 0);
+    shutdownBass();
+    FSOUND_Close();
+    EndDialog(playlistWindowHandle, 0);
     EndDialog(window, 0);
 }
 

@@ -1,10 +1,153 @@
 #include "playlist/playlist_window.h"
 
+#include <shellapi.h>
+
 #include "app/ids.h"
 #include "app/state.h"
+#include "app/texts.h"
+#include "playlist/playlist_entries.h"
 
-INT_PTR CALLBACK playlistWindowProc(HWND window, UINT message, WPARAM, LPARAM) {
-    if (message == WM_INITDIALOG)
-        playlistBox = GetDlgItem(window, IDC_PLAYLIST_BOX);
+void(WINAPI* releaseDrop)(HDROP drop) = DragFinish;
+
+namespace {
+
+const int initialExtent = 500;
+
+WNDPROC oldListBoxProc;
+
+// Copies an entry into trackPathBuffer, or empties the buffer when the entry would not fit.
+void copyEntry(int index) {
+    LRESULT length = SendMessageA(playlistBox, LB_GETTEXTLEN, index, 0);
+    if (length == LB_ERR || length >= TRACK_PATH_SIZE) {
+        trackPathBuffer[0] = '\0';
+        return;
+    }
+    SendMessageA(playlistBox, LB_GETTEXT, index, (LPARAM)trackPathBuffer);
+}
+
+void addDroppedFiles(HDROP drop) {
+    UINT count = DragQueryFileA(drop, 0xFFFFFFFF, trackPathBuffer, TRACK_PATH_SIZE);
+    if (count == 0) {
+        releaseDrop(drop);
+        return;
+    }
+    SendMessageA(playlistBox, WM_SETREDRAW, FALSE, 0);
+    bool skipped = false;
+    for (UINT i = 0; i < count; ++i) {
+        // A path cut short at the buffer's end would name another file.
+        if (DragQueryFileA(drop, i, nullptr, 0) >= TRACK_PATH_SIZE) {
+            skipped = true;
+            continue;
+        }
+        DragQueryFileA(drop, i, trackPathBuffer, TRACK_PATH_SIZE);
+        appendTrack(trackPathBuffer);
+        widenForPath(trackPathBuffer);
+    }
+    releaseDrop(drop);
+    reselectAndRecount();
+    SendMessageA(playlistBox, WM_SETREDRAW, TRUE, 0);
+    if (skipped)
+        MessageBoxA(playlistBox, TEXT_PATH_TOO_LONG, CAPTION_ERROR, MB_OK);
+}
+
+// Stop first when a track plays, so the command that follows plays the clicked entry.
+void playDoubleClicked() {
+    currentIndex = (int)SendMessageA(playlistBox, LB_GETCURSEL, 0, 0);
+    copyEntry(currentIndex);
+    if (isPlaying)
+        SendMessageA(mainWindowHandle, WM_COMMAND, IDC_PLAY, 0);
+    SendMessageA(mainWindowHandle, WM_COMMAND, IDC_PLAY, 0);
+}
+
+// Deletes the selected entry and selects the one that took its place, so Play plays it. The
+// current entry stays the same track; when it is the one removed, the entry before it becomes
+// current, so that Next plays the one that followed.
+void removeSelected() {
+    int selected = (int)SendMessageA(playlistBox, LB_GETCURSEL, 0, 0);
+    if (selected < 0)
+        return;
+    SendMessageA(playlistBox, LB_DELETESTRING, selected, 0);
+    if (selected <= currentIndex)
+        --currentIndex;
+    trackCount = (int)SendMessageA(playlistBox, LB_GETCOUNT, 0, 0);
+    if (trackCount > 0)
+        SendMessageA(playlistBox, LB_SETCURSEL, selected < trackCount ? selected : trackCount - 1,
+                     0);
+}
+
+// A playing track plays on; when it ends, Next starts at the first of the entries added next.
+void clearPlaylist() {
+    SendMessageA(playlistBox, LB_RESETCONTENT, 0, 0);
+    trackPathBuffer[0] = '\0';
+    trackCount = 0;
+    currentIndex = -1;
+}
+
+void showMenu() {
+    POINT cursor;
+    GetCursorPos(&cursor);
+    // The list box owns the menu so that its commands stay here and never reach the main window,
+    // where the same numbers are the recorder buttons.
+    TrackPopupMenu(playlistMenu, TPM_RIGHTALIGN, cursor.x, cursor.y, 0, playlistBox, nullptr);
+    SetFocus(playlistBox);
+}
+
+// Takes the popup menu's commands and the Delete key; everything else is the list box's own.
+LRESULT CALLBACK listBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COMMAND && lParam == 0) {
+        switch (LOWORD(wParam)) {
+        case IDM_PLAYLIST_REMOVE: removeSelected(); return 0;
+        case IDM_PLAYLIST_CLEAR: clearPlaylist(); return 0;
+        }
+    }
+    if (message == WM_KEYDOWN && wParam == VK_DELETE) {
+        removeSelected();
+        return 0;
+    }
+    return CallWindowProcA(oldListBoxProc, box, message, wParam, lParam);
+}
+
+void onInitDialog(HWND window) {
+    playlistMenu = CreatePopupMenu();
+    playlistBox = GetDlgItem(window, IDC_PLAYLIST_BOX);
+    AppendMenuA(playlistMenu, MF_STRING, IDM_PLAYLIST_REMOVE, "Remove from playlist");
+    AppendMenuA(playlistMenu, MF_STRING, IDM_PLAYLIST_CLEAR, "Clear playlist");
+    SendMessageA(playlistBox, LB_SETHORIZONTALEXTENT, initialExtent, 0);
+    oldListBoxProc = (WNDPROC)SetWindowLongPtrA(playlistBox, GWLP_WNDPROC, (LONG_PTR)listBoxProc);
+}
+
+void onCommand(WPARAM wParam) {
+    switch (LOWORD(wParam)) {
+    case IDC_PLAYLIST_BOX:
+        if (HIWORD(wParam) == LBN_DBLCLK)
+            playDoubleClicked();
+        else if (HIWORD(wParam) == (WORD)LBN_ERRSPACE)
+            MessageBoxA(playlistBox, "Playlist limit reached", CAPTION_ERROR, MB_OK);
+        break;
+    case IDC_REMOVE: removeSelected(); break;
+    case IDC_CLEAR: clearPlaylist(); break;
+    }
+}
+
+void onDestroy() {
+    if (playlistMenu) {
+        DestroyMenu(playlistMenu);
+        playlistMenu = nullptr;
+    }
+}
+
+} // namespace
+
+// Always FALSE: the dialog manager's default handling follows every message, and it ignores the
+// dialog commands 1 and 2, so nothing here closes or hides the window.
+INT_PTR CALLBACK playlistWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG: onInitDialog(window); break;
+    case WM_DESTROY: onDestroy(); break;
+    case WM_SETFOCUS: SetFocus(playlistBox); break;
+    case WM_DROPFILES: addDroppedFiles((HDROP)wParam); break;
+    case WM_COMMAND: onCommand(wParam); break;
+    case WM_RBUTTONDOWN: showMenu(); break;
+    }
     return FALSE;
 }

@@ -1,3 +1,112 @@
 #include "playlist/open_dialog.h"
 
-void addTracksFromOpenDialog() {}
+#include <cderr.h>
+#include <commdlg.h>
+#include <string.h>
+
+#include "app/state.h"
+#include "app/texts.h"
+#include "playlist/playlist_entries.h"
+
+namespace {
+
+const DWORD resultSize = 20480;
+const DWORD titleSize = 2048;
+
+const char filter[] = "Audio MO3,IT,XM,S3M,MTM,MOD,UMX,MID,SGT\0"
+                      "*.ogg;*.mp3;*.xm;*.s3m;*.it;*.mod;*.mid;*.fsb;*.rmi;*.mtm;*.mo3;*.umx;*.sgt;"
+                      "*.ota;*.ear\0"
+                      "All\0*.*\0";
+
+const char* const tooManyFilesText =
+    "Too many files were chosen at once, so none were added. Please choose fewer files.";
+
+// A list that the dialog cut at the buffer's end has no empty name to close it.
+bool namesEndInBuffer(const char* result, WORD fileOffset) {
+    for (size_t at = fileOffset; at < resultSize;) {
+        size_t length = strnlen(result + at, resultSize - at);
+        if (length == 0)
+            return true;
+        at += length + 1;
+    }
+    return false;
+}
+
+// Each name is joined to the folder in trackPathBuffer, which keeps the folder and its backslash
+// afterwards.
+const char* addJoinedNames(const char* result, WORD fileOffset) {
+    if (!namesEndInBuffer(result, fileOffset))
+        return tooManyFilesText;
+    const char* failure = nullptr;
+    int folderLength = lstrlenA(result);
+    int prefixLength = folderLength;
+    if (folderLength + 1 < TRACK_PATH_SIZE) {
+        memcpy(trackPathBuffer, result, folderLength);
+        // A root folder already ends in its backslash.
+        if (folderLength == 0 || result[folderLength - 1] != '\\')
+            trackPathBuffer[prefixLength++] = '\\';
+        trackPathBuffer[prefixLength] = '\0';
+    } else {
+        failure = TEXT_PATH_TOO_LONG;
+        prefixLength = TRACK_PATH_SIZE;
+    }
+    for (const char* name = result + fileOffset; *name; name += lstrlenA(name) + 1) {
+        int nameLength = lstrlenA(name);
+        if (prefixLength + nameLength >= TRACK_PATH_SIZE) {
+            failure = TEXT_PATH_TOO_LONG;
+            continue;
+        }
+        memcpy(trackPathBuffer + prefixLength, name, nameLength + 1);
+        appendTrack(trackPathBuffer);
+        widenForPath(trackPathBuffer);
+        trackPathBuffer[prefixLength] = '\0';
+    }
+    return failure;
+}
+
+} // namespace
+
+const char* addChosenFiles(const char* result, WORD fileOffset) {
+    if (fileOffset == 0 || fileOffset >= resultSize)
+        return nullptr;
+    if (result[fileOffset - 1] == '\0')
+        return addJoinedNames(result, fileOffset);
+    // One file goes in as the dialog gave it, without widening the list.
+    if (strnlen(result, resultSize) >= TRACK_PATH_SIZE)
+        return TEXT_PATH_TOO_LONG;
+    appendTrack(result);
+    return nullptr;
+}
+
+void addTracksFromOpenDialog() {
+    OPENFILENAMEA request;
+    char result[resultSize];
+    char title[titleSize];
+    memset(&request, 0, sizeof request);
+    title[0] = '\0';
+    result[0] = '\0';
+    trackPathBuffer[0] = '\0';
+
+    request.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    request.hwndOwner = mainWindowHandle;
+    request.lpstrFilter = filter;
+    request.nFilterIndex = 1;
+    request.lpstrFile = result;
+    request.nMaxFile = resultSize;
+    request.lpstrFileTitle = title;
+    request.nMaxFileTitle = titleSize;
+    request.lpstrTitle = "Open file";
+    request.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_ALLOWMULTISELECT;
+
+    // The list stays still while the dialog is open and the paths go in.
+    SendMessageA(playlistBox, WM_SETREDRAW, FALSE, 0);
+    const char* failure = nullptr;
+    if (GetOpenFileNameA(&request))
+        failure = addChosenFiles(result, request.nFileOffset);
+    else if (CommDlgExtendedError() == FNERR_BUFFERTOOSMALL)
+        failure = tooManyFilesText;
+    reselectAndRecount();
+    SendMessageA(playlistBox, WM_SETREDRAW, TRUE, 0);
+    if (failure)
+        MessageBoxA(mainWindowHandle, failure, CAPTION_ERROR, MB_OK);
+}

@@ -24,22 +24,21 @@ void floatToInt16(const float* in, std::int16_t* out, std::size_t samples) {
 
 StreamResampler::StreamResampler(std::uint32_t inRate, std::uint32_t outRate, unsigned channels)
     : inRate_(inRate), outRate_(outRate), channels_(channels) {
-    if (inRate == 0 || outRate == 0 || channels == 0) {
-        inRate_ = outRate_ = 0;
-        channels_ = 0;
+    if (inRate == 0 || outRate == 0 || channels == 0)
+        return;
+    if (inRate == outRate) {
+        ok_ = true;
         return;
     }
-    if (inRate == outRate)
-        return;
     soxr_error_t err = nullptr;
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
     soxr_ = soxr_create(inRate, outRate, channels, &err, nullptr, &quality, nullptr);
     if (err) {
         soxr_delete(static_cast<soxr_t>(soxr_));
         soxr_ = nullptr;
-        inRate_ = 1; // not ok()
-        outRate_ = 2;
+        return;
     }
+    ok_ = true;
 }
 
 StreamResampler::~StreamResampler() {
@@ -48,7 +47,7 @@ StreamResampler::~StreamResampler() {
 }
 
 std::size_t StreamResampler::maxOutput(std::size_t inFrames) const {
-    if (!outRate_ || !inRate_)
+    if (!ok_)
         return 0;
     // Room for the rounding and for what the filter released from earlier input.
     return static_cast<std::size_t>(static_cast<std::uint64_t>(inFrames) * outRate_ / inRate_) + 64;
@@ -56,7 +55,7 @@ std::size_t StreamResampler::maxOutput(std::size_t inFrames) const {
 
 std::size_t StreamResampler::process(const float* in, std::size_t inFrames, float* out,
                                      std::size_t outCapacity) {
-    if (!ok() || channels_ == 0)
+    if (!ok_)
         return 0;
     if (!soxr_) {
         const std::size_t n = inFrames < outCapacity ? inFrames : outCapacity;

@@ -18,17 +18,26 @@ int clampVolume(int v) {
 }
 
 // Held by render for one block of one channel, by control calls to move that channel's decoder.
+// A control call that wants the lock goes first: render skips the channel for a block rather
+// than take the lock again in front of it, so the wait is at most one block's decode.
 class SpinLock {
 public:
-    bool tryLock() { return !flag_.exchange(true, std::memory_order_acquire); }
+    bool tryLock() {
+        if (wanted_.load(std::memory_order_acquire))
+            return false;
+        return !flag_.exchange(true, std::memory_order_acquire);
+    }
     void lock() {
-        while (!tryLock())
+        wanted_.fetch_add(1);
+        while (flag_.exchange(true, std::memory_order_acquire))
             std::this_thread::yield();
+        wanted_.fetch_sub(1);
     }
     void unlock() { flag_.store(false, std::memory_order_release); }
 
 private:
     std::atomic<bool> flag_{false};
+    std::atomic<int> wanted_{0};
 };
 
 struct Guard {
@@ -64,6 +73,9 @@ public:
         out_.assign(2 * maxBlock_, 0.0f);
         inLen_ = inPos_ = 0;
         eof_ = false;
+        drained_ = false;
+        base_ = dec->positionFrames();
+        outSinceReset_ = 0;
         length.store(dec->lengthMs());
         if (inRate_ == outRate_ || inRate_ == 0)
             return true;
@@ -88,10 +100,14 @@ public:
             soxr_clear(soxr_);
         inLen_ = inPos_ = 0;
         eof_ = false;
+        drained_ = false;
         rampFrom_ = -1.0f;
+        base_ = dec->positionFrames();
+        outSinceReset_ = 0;
     }
 
-    // Render side, under the lock: fills out_ with `frames` frames; false once fully drained.
+    // Render side, under the lock: fills out_ with `frames` frames (silence past the end);
+    // false once everything up to the source's end has been given out.
     bool produce(std::size_t frames) {
         std::size_t done = 0;
         if (!soxr_) {
@@ -101,7 +117,7 @@ public:
                     eof_ = true;
             }
             std::fill(out_.begin() + 2 * done, out_.begin() + 2 * frames, 0.0f);
-            return !(eof_ && done == 0);
+            return !eof_;
         }
         bool drained = false;
         for (int round = 0; round < 64 && done < frames; ++round) {
@@ -123,18 +139,23 @@ public:
             }
         }
         std::fill(out_.begin() + 2 * done, out_.begin() + 2 * frames, 0.0f);
-        return !(drained && done == 0);
+        outSinceReset_ += done;
+        drained_ = drained;
+        return !drained;
     }
 
-    // What is being heard: the decoder's position less what the resampler still holds.
+    // Source frames given out so far: what is being heard, not what the decoder read ahead.
+    std::uint64_t heardFrames() const {
+        const std::uint64_t decoded = dec->positionFrames();
+        if (!soxr_ || drained_ || !outRate_)
+            return decoded;
+        // The resampler removes its own delay, so output maps linearly back to the source.
+        const std::uint64_t heard = base_ + outSinceReset_ * inRate_ / outRate_;
+        return std::min(heard, decoded);
+    }
+
     void publish() {
-        std::uint64_t frames = dec->positionFrames();
-        if (soxr_ && outRate_) {
-            const double held = soxr_delay(soxr_) * inRate_ / outRate_ + (inLen_ - inPos_);
-            const auto h = static_cast<std::uint64_t>(std::max(0.0, held));
-            frames = frames > h ? frames - h : 0;
-        }
-        position.store(inRate_ ? frames * 1000 / inRate_ : 0);
+        position.store(inRate_ ? heardFrames() * 1000 / inRate_ : 0);
         order.store(dec->currentOrder());
         row.store(dec->currentRow());
     }
@@ -171,6 +192,9 @@ private:
     std::size_t inLen_ = 0;
     std::size_t inPos_ = 0;
     bool eof_ = false;
+    bool drained_ = false;
+    std::uint64_t base_ = 0;          // source position at the last reset
+    std::uint64_t outSinceReset_ = 0; // frames given out since then
     std::vector<float> out_;
     float rampFrom_ = -1.0f;
 };
@@ -203,12 +227,16 @@ void Mixer::setOutputRate(std::uint32_t rate) {
     for (Slot& s : slots_) {
         if (Channel* c = s.channel.load()) {
             Guard l(c->lock);
-            const std::uint64_t pos = c->dec->positionFrames();
+            // Go on from what was heard: what the old resampler held is dropped.
+            const std::uint64_t heard = c->heardFrames();
+            const bool drained = c->state.load() == kEnded;
             const std::uint32_t oldRate = c->dec->sampleRate();
             c->configure(rate);
-            // A module's frame count follows its render rate: keep its place in time.
-            if (oldRate && c->dec->sampleRate() != oldRate)
-                c->dec->seekFrames(pos * c->dec->sampleRate() / oldRate);
+            // A module's frame count follows its render rate.
+            const std::uint32_t newRate = c->dec->sampleRate();
+            if (!drained && oldRate && newRate)
+                c->dec->seekFrames(heard * newRate / oldRate);
+            c->resetPipeline();
             c->publish();
         }
     }

@@ -19,7 +19,7 @@ public:
     StreamResampler(const StreamResampler&) = delete;
     StreamResampler& operator=(const StreamResampler&) = delete;
 
-    bool ok() const { return soxr_ != nullptr || inRate_ == outRate_; }
+    bool ok() const { return ok_; }
     // Frames that process() may write at most for `inFrames` input frames.
     std::size_t maxOutput(std::size_t inFrames) const;
     // Consumes all `inFrames` and writes up to `outCapacity` frames; returns the frames written.
@@ -33,6 +33,7 @@ public:
 
 private:
     void* soxr_ = nullptr;
+    bool ok_ = false;
     std::uint32_t inRate_;
     std::uint32_t outRate_;
     unsigned channels_;

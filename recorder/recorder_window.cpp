@@ -1,12 +1,293 @@
 #include "recorder/recorder_window.h"
 
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
 #include "app/ids.h"
 #include "app/state.h"
+#include "app/texts.h"
+
+namespace {
+
+const int defaultRecordDevice = -1;
+const DWORD inputOnAtHalfLevel = BASS_INPUT_ON | BASS_INPUT_LEVEL | 50; // 0x60032
+const DWORD recordRate = 44100;
+const DWORD recordChannels = 2;
+
+const char* const pathPrefix = "C:\\";
+const int prefixLength = 3;
+const char* const pathSuffix = ".wav";
+const int nameRoom = 259; // the read of the name box: at most 258 characters
+const int shortestName = 3;
+const int longestName = CAPTURE_PATH_SIZE - prefixLength - 4 - 1; // 256: prefix, ".wav", end
+
+const char* const startText = "Start recording";
+const char* const stopText = "Stop recording";
+
+// The progress line under the buttons, in dialog units; the template itself stays as it is.
+const int progressX = 7, progressY = 56, progressWidth = 172, progressHeight = 8;
+const UINT_PTR progressTimerId = 1;
+const UINT progressIntervalMs = 250;
+
+void showError(HWND window, const char* text) {
+    MessageBoxA(window, text, CAPTION_ERROR, MB_OK);
+}
+
+void setProgress(HWND window, const char* text) {
+    SetDlgItemTextA(window, IDC_RECORD_PROGRESS, text);
+}
+
+void createProgressLine(HWND window) {
+    RECT place = {progressX, progressY, progressWidth, progressHeight};
+    MapDialogRect(window, &place);
+    HWND line = CreateWindowExA(
+        0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_PATHELLIPSIS, place.left,
+        place.top, place.right, place.bottom, window, (HMENU)(INT_PTR)IDC_RECORD_PROGRESS,
+        (HINSTANCE)GetWindowLongPtrA(window, GWLP_HINSTANCE), nullptr);
+    SendMessageA(line, WM_SETFONT, SendMessageA(window, WM_GETFONT, 0, 0), FALSE);
+}
+
+// The lowest-numbered input of the wave type (what the card plays), or -1.
+int findWaveInput() {
+    for (int i = 0;; ++i) {
+        DWORD flags = BASS_RecordGetInput(i);
+        if (flags == (DWORD)-1)
+            return -1;
+        if ((flags & BASS_INPUT_TYPE_MASK) == BASS_INPUT_TYPE_WAVE)
+            return i;
+    }
+}
+
+void onInitDialog(HWND window) {
+    isRecording = 0;
+    createProgressLine(window);
+    if (!BASS_RecordInit(defaultRecordDevice)) {
+        showError(window, "Can't initialize BASS Recorder");
+        return;
+    }
+    int input = findWaveInput();
+    if (input < 0) {
+        showError(window, "No stereomix recorder found");
+        return;
+    }
+    if (const char* name = BASS_RecordGetInputName(input))
+        SetWindowTextA(window, name);
+    if (!BASS_RecordSetInput(input, inputOnAtHalfLevel))
+        showError(window, "Can't start stereomix input");
+}
+
+bool isDeviceName(const char* start, const char* end) {
+    static const char* const devices[] = {"CON", "PRN", "AUX", "NUL"};
+    size_t length = end - start;
+    for (const char* device : devices)
+        if (length == 3 && _strnicmp(start, device, 3) == 0)
+            return true;
+    return length == 4 && (_strnicmp(start, "COM", 3) == 0 || _strnicmp(start, "LPT", 3) == 0) &&
+           start[3] >= '1' && start[3] <= '9';
+}
+
+// Refuses a name that would not make the file it says: characters that file names may not hold
+// (on NTFS "a:b" would record into a hidden stream of C:\a), and the device names, which
+// would swallow the recording. The backslash stays: it leads into a sub-folder.
+const char* nameProblem(const char* name) {
+    for (const char* c = name; *c; ++c)
+        if ((unsigned char)*c < 32 || strchr(":*?\"<>|", *c))
+            return "A file name may not hold any of  : * ? \" < > |  nor control characters.\n"
+                   "Use \\ to save into a folder, as in Music\\take1.";
+    const char* part = name;
+    while (*part) {
+        const char* end = part + strcspn(part, "\\/");
+        const char* base = part;
+        const char* baseEnd = base;
+        while (baseEnd < end && *baseEnd != '.')
+            ++baseEnd;
+        while (baseEnd > base && baseEnd[-1] == ' ')
+            --baseEnd;
+        if (isDeviceName(base, baseEnd))
+            return "CON, PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9 are names of devices, not "
+                   "of files.\nPlease choose another name.";
+        part = *end ? end + 1 : end;
+    }
+    return nullptr;
+}
+
+void showCreateError(HWND window) {
+    char text[CAPTURE_PATH_SIZE + 256];
+    int error = captureError;
+    if (error == EACCES && !strchr(capturePath + prefixLength, '\\')) {
+        // A standard user may not write to the root of C:; a folder of their own works.
+        const char* profile = getenv("USERPROFILE");
+        char suggestion[160] = "Users\\<your name>\\Music\\take1";
+        if (profile && _strnicmp(profile, pathPrefix, prefixLength) == 0)
+            snprintf(suggestion, sizeof suggestion, "%s\\Music\\take1", profile + prefixLength);
+        snprintf(text, sizeof text,
+                 "Can't create %s: access is denied. You may not write to C:\\ itself, or the "
+                 "file is read-only or in use.\nPlease choose a name inside a folder of your own, "
+                 "such as %s.",
+                 capturePath, suggestion);
+    } else if (error == EACCES) {
+        snprintf(text, sizeof text,
+                 "Can't create %s: access is denied. You may not write to that folder, or the "
+                 "file is read-only or in use.",
+                 capturePath);
+    } else if (error == ENOENT) {
+        snprintf(text, sizeof text, "Can't create %s: the folder does not exist.", capturePath);
+    } else if (error == ENOSPC) {
+        snprintf(text, sizeof text, "Can't create %s: the disk is full.", capturePath);
+    } else {
+        snprintf(text, sizeof text, "Can't create %s: %s.", capturePath, strerror(error));
+    }
+    showError(window, text);
+}
+
+// Tells why the recording thread ended a recording by itself; the file is finished by then.
+void reportCaptureEnd(HWND window, CaptureEnd end) {
+    char text[CAPTURE_PATH_SIZE + 256];
+    if (end == CaptureLimitReached) {
+        snprintf(text, sizeof text,
+                 "The recording reached 4 GiB, the most a WAV file can hold, and was stopped.\n"
+                 "It is saved in %s.",
+                 capturePath);
+        MessageBoxA(window, text, CAPTION_INFORMATION, MB_OK);
+        return;
+    }
+    if (captureError == ENOSPC)
+        snprintf(text, sizeof text,
+                 "The disk is full, so the recording was stopped.\nEverything recorded until "
+                 "then is saved in %s.",
+                 capturePath);
+    else
+        snprintf(text, sizeof text,
+                 "Writing %s failed (%s), so the recording was stopped.\nEverything recorded "
+                 "until then is saved in it.",
+                 capturePath, strerror(captureError));
+    showError(window, text);
+}
+
+void showSavedFile(HWND window) {
+    char text[CAPTURE_PATH_SIZE + 32];
+    unsigned tenths = (unsigned)(captureDataBytes * 10 / CAPTURE_BYTES_PER_SECOND);
+    snprintf(text, sizeof text, "%u.%u s saved in %s", tenths / 10, tenths % 10, capturePath);
+    setProgress(window, text);
+}
+
+// The channel is stopped first: once BASS_ChannelStop returns, the callback no longer runs and
+// the file is ours to finish.
+void stopRecording(HWND window) {
+    KillTimer(window, progressTimerId);
+    BASS_ChannelStop(recordChannel);
+    SetDlgItemTextA(window, IDC_RECORD, startText);
+    isRecording = 0;
+    finishCaptureFile();
+    showSavedFile(window);
+}
+
+void startRecording(HWND window) {
+    lstrcpynA(capturePath, pathPrefix, sizeof capturePath);
+    int length = GetDlgItemTextA(window, IDC_CAPTURE_NAME, capturePath + prefixLength, nameRoom);
+    if (length < shortestName) {
+        showError(window, "Please enter file name");
+        return;
+    }
+    if (length > longestName) {
+        showError(window, "The name is too long: at most 256 characters fit.");
+        return;
+    }
+    if (const char* problem = nameProblem(capturePath + prefixLength)) {
+        showError(window, problem);
+        return;
+    }
+    lstrcatA(capturePath, pathSuffix);
+
+    SetDlgItemTextA(window, IDC_RECORD, stopText);
+    setProgress(window, "");
+    if (!openCaptureFile()) {
+        SetDlgItemTextA(window, IDC_RECORD, startText);
+        showCreateError(window);
+        return;
+    }
+    isRecording = 1;
+    recordChannel = BASS_RecordStart(recordRate, recordChannels, 0, recordBlockCallback, 0);
+    if (!recordChannel) {
+        isRecording = 0;
+        discardCaptureFile();
+        SetDlgItemTextA(window, IDC_RECORD, startText);
+        showError(window, "Can't start recording");
+        return;
+    }
+    setProgress(window, formatCaptureStatus());
+    SetTimer(window, progressTimerId, progressIntervalMs, nullptr);
+}
+
+void onStartStop(HWND window) {
+    captureBlockCount = 0;
+    if (!isRecording) {
+        startRecording(window);
+        return;
+    }
+    stopRecording(window);
+    if (captureEnd != CaptureGoesOn)
+        reportCaptureEnd(window, captureEnd);
+}
+
+// The recording thread only counts blocks and raises captureEnd; the text and the stop happen
+// here, so that thread never waits for this one.
+void onProgressTimer(HWND window) {
+    if (!isRecording)
+        return;
+    CaptureEnd end = captureEnd;
+    if (end != CaptureGoesOn) {
+        stopRecording(window);
+        reportCaptureEnd(window, end);
+        return;
+    }
+    char shown[CAPTURE_STATUS_SIZE];
+    GetDlgItemTextA(window, IDC_RECORD_PROGRESS, shown, sizeof shown);
+    const char* text = formatCaptureStatus();
+    if (strcmp(shown, text) != 0)
+        setProgress(window, text);
+}
+
+// Runs on Exit, on the close box and Escape, and again on WM_DESTROY, where it changes nothing.
+void teardown(HWND window) {
+    if (isRecording)
+        stopRecording(window);
+    BASS_RecordFree();
+    EndDialog(window, 0);
+    ShowWindow(mainWindowHandle, SW_SHOWNORMAL);
+}
+
+// The session may end right after these: the file is finished while there is time.
+void onSessionEnding(HWND window) {
+    if (isRecording)
+        stopRecording(window);
+}
+
+} // namespace
 
 INT_PTR CALLBACK recorderWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
-    if (message == WM_COMMAND && LOWORD(wParam) == IDC_RECORDER_EXIT) {
-        EndDialog(window, 0);
-        ShowWindow(mainWindowHandle, SW_SHOWNORMAL);
+    switch (message) {
+    case WM_INITDIALOG: onInitDialog(window); return FALSE;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDC_RECORD: onStartStop(window); break;
+        case IDC_RECORDER_EXIT:
+        case IDCANCEL: teardown(window); break;
+        }
+        return FALSE;
+    case WM_TIMER:
+        if (wParam == progressTimerId)
+            onProgressTimer(window);
+        return FALSE;
+    case WM_QUERYENDSESSION: onSessionEnding(window); return FALSE;
+    case WM_ENDSESSION:
+        if (wParam)
+            onSessionEnding(window);
+        return FALSE;
+    case WM_DESTROY: teardown(window); return FALSE;
+    case WM_SETFOCUS: SetFocus(window); return FALSE;
     }
     return FALSE;
 }

@@ -32,6 +32,16 @@ State& state() {
     return s;
 }
 
+std::function<void(const std::string&)>& callHook() {
+    static std::function<void(const std::string&)> hook;
+    return hook;
+}
+
+void notify() {
+    if (callHook())
+        callHook()(state().calls.back());
+}
+
 std::string arg(int v) {
     return std::to_string(v);
 }
@@ -59,6 +69,7 @@ std::string arg(FSOUND_STREAM* s) {
 
 void log(const char* name) {
     state().calls.push_back(std::string(name) + "()");
+    notify();
 }
 
 template <typename... Args> void log(const char* name, Args... args) {
@@ -66,6 +77,7 @@ template <typename... Args> void log(const char* name, Args... args) {
     bool first = true;
     ((text += (first ? "" : ",") + arg(args), first = false), ...);
     state().calls.push_back(text + ")");
+    notify();
 }
 
 std::string bassPath(DWORD handle) {
@@ -89,6 +101,7 @@ void reset() {
     s.nextBassHandle = 0x100;
     s.recordProc = nullptr;
     s.recording = false;
+    callHook() = nullptr;
 }
 
 const std::vector<std::string>& calls() {
@@ -127,6 +140,10 @@ HMUSIC bassHandle(const std::string& path) {
         if (name == path)
             return handle;
     return 0;
+}
+
+void onCall(std::function<void(const std::string&)> hook) {
+    callHook() = std::move(hook);
 }
 
 RECORDPROC* recordProc() {

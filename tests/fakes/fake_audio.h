@@ -2,6 +2,7 @@
 // every result comes from the script, so UI tests can check exact call orders and error paths.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -66,6 +67,10 @@ Module* fmodModule(const std::string& path);
 Stream* fmodStream(const std::string& path);
 Module* bassMusic(const std::string& path);
 HMUSIC bassHandle(const std::string& path);
+
+// Calls `hook` with each call's text as it is logged, to look at the program at that moment;
+// reset() removes it.
+void onCall(std::function<void(const std::string&)> hook);
 
 // The recording callback handed to BASS_RecordStart, and whether recording is running.
 RECORDPROC* recordProc();

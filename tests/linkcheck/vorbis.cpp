@@ -4,6 +4,8 @@
 
 #include <vorbis/codec.h>
 #include <vorbis/vorbisenc.h>
+// The header otherwise defines unused static callback tables.
+#define OV_EXCLUDE_STATIC_CALLBACKS
 #include <vorbis/vorbisfile.h>
 
 #include <algorithm>

@@ -5,6 +5,7 @@
 // encoders in scripts/gen-media.sh) that nothing needs redoing.
 #include "tests/gen/gen.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -114,15 +115,15 @@ bool addModule(MediaSet& set, const std::string& name, const ModuleSpec& spec, b
     return set.add(e, bytes);
 }
 
-// The broken variants of one valid file: its header cut, the file cut in half, and garbage
-// after its header.
+// The broken variants of one valid file: its header cut (to half, at most 64 bytes: an XM of
+// 100 bytes already loads, as silence), the file cut in half, and garbage after its header.
 bool addBroken(MediaSet& set, const std::string& stem, const std::string& ext, const Bytes& valid,
                size_t header) {
     const std::string format = ext;
     const std::string prefix = "broken_" + stem + "_";
-    return set.add({prefix + "truncated_header." + ext, "broken", format, 0, 0, 0, 0, 0,
-                    "first half of the header"},
-                   truncated(valid, header / 2)) &&
+    return set.add(
+               {prefix + "truncated_header." + ext, "broken", format, 0, 0, 0, 0, 0, "header cut"},
+               truncated(valid, std::min<size_t>(header / 2, 64))) &&
            set.add({prefix + "truncated." + ext, "broken", format, 0, 0, 0, 0, 0,
                     "first half of the file"},
                    truncated(valid, valid.size() / 2)) &&

@@ -10,8 +10,8 @@
 namespace qvgen::detail {
 namespace {
 
-constexpr unsigned kNoteC4 = 49;   // 1 is C-0; C-4 with relative note 0 plays at 8363 Hz
-constexpr unsigned kSetPan = 0xc0; // volume column Cx: panning x * 16 + x
+constexpr unsigned kNoteC4 = 49; // 1 is C-0; C-4 with relative note 0 plays at 8363 Hz
+constexpr unsigned kSetPan = 8;  // effect 8xx: panning 0 (left) .. 255 (right)
 
 } // namespace
 
@@ -43,10 +43,11 @@ Bytes writeXm(const ModuleSpec& spec) {
     for (int row = 0; row < spec.rows; ++row) {
         for (int c = 0; c < spec.channels; ++c) {
             if (row == 0 && c < spec.voices) {
-                w.u8(0x80 | 1 | 2 | 4);
+                w.u8(0x80 | 1 | 2 | 8 | 16);
                 w.u8(kNoteC4);
                 w.u8(1);
-                w.u8(kSetPan | (c % 2 == 0 ? 0 : 15));
+                w.u8(kSetPan);
+                w.u8(c % 2 == 0 ? 0 : 255);
             } else {
                 w.u8(0x80);
             }
@@ -71,7 +72,7 @@ Bytes writeXm(const ModuleSpec& spec) {
     w.u8(voiceVolume(spec.voices));
     w.u8(0);   // finetune
     w.u8(1);   // forward loop, 8-bit
-    w.u8(128); // panning (the volume column overrides it)
+    w.u8(128); // panning (row 0 sets it)
     w.u8(0);   // relative note
     w.u8(0);
     w.text("sine", 22);

@@ -47,15 +47,15 @@ struct ModuleSpec {
     ModuleFormat format = ModuleFormat::Mod;
     double frequency = 550.0; // Hz of the tone; any value from 50 to 2000
     int orders = 4;           // 1..128
-    // Rows per pattern. XM and IT store it (1..256 and 1..200); MOD, S3M and MTM have 64-row
-    // patterns, and fewer rows there add a pattern break on the last row.
+    // Rows per pattern. XM, IT and MTM store it (1..256, 1..200, 1..64); MOD and S3M have
+    // 64-row patterns, and fewer rows there add a pattern break on the last row.
     int rows = 64;
     int speed = 6; // ticks per row, 1..31
     // A tick lasts 2.5 / tempo seconds; 32..255. libopenmpt counts ticks in whole samples, so a
     // tempo that divides 750 (50, 75, 125, 150, 250) keeps the length exact at 44.1 and 48 kHz.
     int tempo = 125;
     int channels = 4; // MOD: 4, or an even 6..32; S3M up to 16; XM and MTM up to 32; IT up to 64
-    int voices = 2;   // channels that play the note, 1..channels
+    int voices = 2;   // channels that play the note, 1..channels (more than 2 play softer each)
 };
 
 Bytes module(const ModuleSpec& spec);

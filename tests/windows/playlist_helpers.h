@@ -100,6 +100,11 @@ inline int horizontalExtent() {
     return (int)SendMessageA(playlistBox, LB_GETHORIZONTALEXTENT, 0, 0);
 }
 
+// The recorder names itself after the input it found, so it is known by its controls.
+inline bool isRecorderWindow(HWND window) {
+    return GetDlgItem(window, IDC_CAPTURE_NAME) && GetDlgItem(window, IDC_RECORDER_EXIT);
+}
+
 inline void dropOn(HWND target, const std::vector<std::string>& paths) {
     SendMessageA(target, WM_DROPFILES, reinterpret_cast<WPARAM>(makeDrop(paths)), 0);
 }

@@ -211,7 +211,7 @@ TEST_F(MainWindow, RecorderRunsWhileTheMainWindowIsHidden) {
     bool recorderSeen = false, mainHidden = false, playlistUsable = false;
     HWND recorderOwner = main;
     boxes.onDialog([&](HWND window) {
-        if (windowText(window) != "Echotrap: Sondrel Recorder." || recorderSeen)
+        if (!isRecorderWindow(window) || recorderSeen)
             return false;
         recorderSeen = true;
         mainHidden = !IsWindowVisible(main);
@@ -233,7 +233,7 @@ TEST_F(MainWindow, RecorderRefusedWhileATrackIsLoadedEvenPaused) {
     isPlaying = isPaused = 1;
     bool recorderSeen = false;
     boxes.onDialog([&](HWND window) {
-        recorderSeen |= windowText(window) == "Echotrap: Sondrel Recorder.";
+        recorderSeen |= isRecorderWindow(window);
         return false;
     });
     command(IDC_LAUNCH_RECORDER);

@@ -180,7 +180,7 @@ TEST_F(Playlist, PopupMenuRemovesAndClearsWithoutReachingTheMainWindow) {
     EXPECT_EQ(GetMenuItemID(playlistMenu, 1), (UINT)IDM_PLAYLIST_CLEAR);
     bool mainGotRecorderCommand = false;
     boxes.onDialog([&](HWND window) {
-        mainGotRecorderCommand |= windowText(window) == "Echotrap: Sondrel Recorder.";
+        mainGotRecorderCommand |= isRecorderWindow(window);
         PostMessageA(window, WM_COMMAND, IDC_RECORDER_EXIT, 0);
         return true;
     });

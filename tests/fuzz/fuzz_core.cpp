@@ -13,9 +13,12 @@ void drive(qvcore::Decoder& d) {
     (void)d.lengthMs();
     (void)d.numOrders();
     d.setRenderRate(44100);
-    XX
-        // the run fast.
-        for (int i = 0; i < 24 && d.render(buf.data(), 2048) == 2048; ++i) {}
+    // A quarter of a second at most: enough to reach the decoders' inner loops, short enough
+    // to keep the run fast.
+    for (int i = 0; i < 6; ++i) {
+        if (d.render(buf.data(), 2048) < 2048)
+            break;
+    }
     d.seekMs(d.lengthMs() / 2);
     d.render(buf.data(), 512);
     d.setOrderRow(d.numOrders() > 1 ? 1 : 0, 3);

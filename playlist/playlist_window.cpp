@@ -4,6 +4,7 @@
 
 #include "app/ids.h"
 #include "app/state.h"
+#include "audio/track_player.h"
 #include "app/texts.h"
 #include "playlist/playlist_entries.h"
 
@@ -52,6 +53,9 @@ void addDroppedFiles(HDROP drop) {
 
 // Stop first when a track plays, so the command that follows plays the clicked entry.
 void playDoubleClicked() {
+    // A play still showing one of its boxes owns the current entry and the path buffer.
+    if (playUnderWay())
+        return;
     currentIndex = (int)SendMessageA(playlistBox, LB_GETCURSEL, 0, 0);
     copyEntry(currentIndex);
     if (isPlaying)

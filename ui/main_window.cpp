@@ -164,6 +164,9 @@ INT_PTR onCommand(HWND window, WORD id) {
 } // namespace
 
 INT_PTR CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // The shell's own broadcasts (a restarted taskbar) carry numbers known only at run time.
+    if (onTrayMessage(message))
+        return FALSE;
     switch (message) {
     case WM_INITDIALOG: onInitDialog(window); return FALSE;
     case WM_MOVE: dockPlaylist(); return FALSE;

@@ -214,6 +214,8 @@ TEST_F(TrackPlayer, PlayAskedForWhileAnotherIsUnderWayIsRefused) {
     boxes.onBox([this](const ShownBox&) {
         SendMessageA(playlistBox, LB_SETCURSEL, 1, 0);
         command(IDC_PLAY);
+        SendMessageA(GetParent(playlistBox), WM_COMMAND, MAKEWPARAM(IDC_PLAYLIST_BOX, LBN_DBLCLK),
+                     (LPARAM)playlistBox);
         command(IDC_NEXT);
         command(IDC_PREVIOUS);
     });

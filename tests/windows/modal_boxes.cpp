@@ -63,6 +63,9 @@ ModalBoxes::~ModalBoxes() {
 LRESULT CALLBACK ModalBoxes::hookProc(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HCBT_ACTIVATE && current)
         current->activated(reinterpret_cast<HWND>(wParam));
+    // A later box may be given the handle of one that is gone: forget it with its window.
+    if (code == HCBT_DESTROYWND && current)
+        std::erase(current->seen, reinterpret_cast<HWND>(wParam));
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 

@@ -95,10 +95,7 @@ public:
             const int r =
                 mpg123_read(mh_, out + 2 * done, (frames - done) * 2 * sizeof(float), &bytes);
             const std::size_t n = bytes / (2 * sizeof(float));
-            for (std::size_t i = 2 * done; i < 2 * (done + n); ++i) {
-                if (!std::isfinite(out[i]))
-                    out[i] = 0.0f;
-            }
+            sanitize(out + 2 * done, 2 * n);
             done += n;
             // Done, an error, or no progress: this is the end of what can be decoded.
             if ((r != MPG123_OK && r != MPG123_NEW_FORMAT) || (n == 0 && ++stalls > 16))

@@ -74,11 +74,7 @@ public:
                 atEnd_ = true;
                 break;
             }
-            for (int i = 0; i < 2 * n; ++i) {
-                float& v = out[2 * done + static_cast<std::size_t>(i)];
-                if (!std::isfinite(v))
-                    v = 0.0f;
-            }
+            sanitize(out + 2 * done, 2 * static_cast<std::size_t>(n));
             done += static_cast<std::size_t>(n);
         }
         pos_ += done;

@@ -23,10 +23,6 @@ long tellCb(void* src) {
     return static_cast<long>(static_cast<MemCursor*>(src)->pos);
 }
 
-float finite(float v) {
-    return std::isfinite(v) ? v : 0.0f;
-}
-
 class VorbisDecoder final : public Decoder {
 public:
     explicit VorbisDecoder(std::shared_ptr<const FileData> file) : file_(std::move(file)) {
@@ -91,8 +87,8 @@ public:
             const float* l = pcm[0];
             const float* r = channels >= 2 ? pcm[1] : pcm[0];
             for (long i = 0; i < n; ++i) {
-                out[2 * (done + i)] = finite(l[i]);
-                out[2 * (done + i) + 1] = finite(r[i]);
+                out[2 * (done + i)] = finiteSample(l[i]);
+                out[2 * (done + i) + 1] = finiteSample(r[i]);
             }
             done += static_cast<std::size_t>(n);
         }

@@ -122,10 +122,7 @@ private:
             float f;
             std::uint32_t bits = le32(p);
             std::memcpy(&f, &bits, 4);
-            // Keep the mix finite whatever the file holds.
-            if (!std::isfinite(f))
-                return 0.0f;
-            return std::clamp(f, -8.0f, 8.0f);
+            return finiteSample(f);
         }
         }
         return 0.0f;

@@ -53,6 +53,18 @@ inline std::uint32_t be32(const std::uint8_t* p) {
            (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
 }
 
+// Keeps decoded audio finite and bounded, whatever a damaged file decodes to. Branch-free, so
+// that it vectorises.
+inline float finiteSample(float v) {
+    v = v == v ? v : 0.0f; // NaN
+    v = v < -8.0f ? -8.0f : v;
+    return v > 8.0f ? 8.0f : v;
+}
+inline void sanitize(float* p, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+        p[i] = finiteSample(p[i]);
+}
+
 // A RIFF/WAVE file we can play: PCM 8/16/24/32-bit or float32, mono or stereo.
 struct WavInfo {
     enum class Sample { U8, S16, S24, S32, F32 } sample = Sample::S16;

@@ -160,15 +160,22 @@ public:
         row.store(dec->currentRow());
     }
 
+    // Adds this block at `gain`, ramped over the block from the last gain to avoid clicks.
     void mixInto(float* out, std::size_t frames, float gain) {
         const float from = rampFrom_ < 0 ? gain : rampFrom_;
+        rampFrom_ = gain;
+        const float* src = out_.data();
+        if (from == gain) {
+            for (std::size_t i = 0; i < 2 * frames; ++i)
+                out[i] += src[i] * gain;
+            return;
+        }
         const float step = (gain - from) / static_cast<float>(frames);
         for (std::size_t i = 0; i < frames; ++i) {
             const float g = from + step * static_cast<float>(i + 1);
-            out[2 * i] += out_[2 * i] * g;
-            out[2 * i + 1] += out_[2 * i + 1] * g;
+            out[2 * i] += src[2 * i] * g;
+            out[2 * i + 1] += src[2 * i + 1] * g;
         }
-        rampFrom_ = gain;
     }
 
     std::unique_ptr<Decoder> dec;

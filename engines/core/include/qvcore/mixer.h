@@ -5,7 +5,8 @@
 //   usually the UI thread; they are serialised among themselves by one mutex that the render
 //   thread never takes.
 // - render() runs on the render thread. It takes no lock that a control call holds for long and
-//   allocates nothing: buffers are sized when a channel is added.
+//   allocates nothing itself: buffers are sized when a channel is added. (libsoxr and libvorbis
+//   grow their own buffers during a channel's first second or so; after that, none allocate.)
 // - Volume, pause, stop and master settings are atomics: they never wait. Calls that move a
 //   decoder (play with restart, seek, order) take that channel's spinlock, which render holds only
 //   while it decodes one block of that channel (well under a millisecond); render only tries the

@@ -81,6 +81,23 @@ TEST_P(CoreStream, SeekToATimeAndPastTheEnd) {
     EXPECT_EQ(renderAll(*d).size() / 2, d->lengthFrames() - 2 * rate);
 }
 
+TEST_P(CoreStream, MonoPlaysOnBothSides) {
+    qvgen::WavSpec spec = tone(1.0, 32000, 660.0);
+    spec.channels = 1;
+    const Bytes b = GetParam().isWav ? qvgen::wavTone(spec) : encode(GetParam().encoded, spec);
+    ASSERT_FALSE(b.empty());
+    auto d = qvcore::openStream(fileOf(b));
+    ASSERT_TRUE(d);
+    const std::vector<float> all = renderAll(*d);
+    EXPECT_EQ(all.size() / 2, d->lengthFrames());
+    EXPECT_NEAR(static_cast<double>(d->lengthMs()), 1000.0, 1.0);
+    for (size_t i = 0; i < all.size(); i += 2)
+        ASSERT_EQ(all[i], all[i + 1]) << i;
+    EXPECT_NEAR(
+        qvgen::dominantFrequency(all.data(), all.size() / 2, static_cast<int>(d->sampleRate())),
+        660.0, 2.0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, CoreStream, ::testing::ValuesIn(kStreams),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -80,7 +80,11 @@ public:
     std::uint64_t positionFrames() const override {
         if (ended_)
             return lengthFrames();
-        const double s = mod_->get_position_seconds();
+        double s = 0;
+        try {
+            s = mod_->get_position_seconds();
+        } catch (...) {
+        }
         return std::isfinite(s) && s > 0 ? static_cast<std::uint64_t>(std::llround(s * rate_)) : 0;
     }
     bool seekFrames(std::uint64_t frame) override {
@@ -103,9 +107,21 @@ public:
 
     int numOrders() const override { return numOrders_; }
     int currentOrder() const override {
-        return ended_ ? std::max(numOrders_ - 1, 0) : mod_->get_current_order();
+        if (ended_)
+            return std::max(numOrders_ - 1, 0);
+        try {
+            return mod_->get_current_order();
+        } catch (...) {
+            return 0;
+        }
     }
-    int currentRow() const override { return ended_ ? 0 : mod_->get_current_row(); }
+    int currentRow() const override {
+        try {
+            return ended_ ? 0 : mod_->get_current_row();
+        } catch (...) {
+            return 0;
+        }
+    }
     bool setOrderRow(int order, int row) override {
         if (order < 0 || order >= numOrders_ || row < 0)
             return false;

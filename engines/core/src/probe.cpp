@@ -141,12 +141,13 @@ bool isMp3AfterTag(const std::uint8_t* d, std::size_t size) {
 }
 
 std::string moduleTypeOf(const std::uint8_t* d, std::size_t size, std::string& container) {
-    const std::size_t want = openmpt::probe_file_header_get_recommended_size();
-    const int probed = openmpt::probe_file_header(openmpt::probe_file_header_flags_default2, d,
-                                                  std::min(size, want), size);
-    if (probed == openmpt::probe_file_header_result_failure)
-        return {};
     try {
+        // Throws on some input (an empty buffer, for one): everything here stays inside the try.
+        const std::size_t want = openmpt::probe_file_header_get_recommended_size();
+        const int probed = openmpt::probe_file_header(openmpt::probe_file_header_flags_default2, d,
+                                                      std::min(size, want), size);
+        if (probed == openmpt::probe_file_header_result_failure)
+            return {};
         NullBuffer nullBuffer;
         std::ostream log(&nullBuffer);
         // Loading without samples and patterns is cheap. (Skipping plugins too loses the

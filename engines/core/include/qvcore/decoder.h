@@ -37,12 +37,16 @@ public:
     virtual std::uint64_t lengthFrames() const = 0;
     // Position in frames of the next frame render gives.
     virtual std::uint64_t positionFrames() const = 0;
-    // Seeks to a frame; a frame past the end positions at the end. False on failure.
+    // Seeks to a frame; a frame past the end positions at the end (a looping module wraps
+    // round). False on failure.
     virtual bool seekFrames(std::uint64_t frame) = 0;
 
     std::uint64_t lengthMs() const { return framesToMs(lengthFrames()); }
     std::uint64_t positionMs() const { return framesToMs(positionFrames()); }
-    bool seekMs(std::uint64_t ms) { return seekFrames(ms * sampleRate() / 1000); }
+    bool seekMs(std::uint64_t ms) {
+        constexpr std::uint64_t kMaxMs = 1ull << 40; // about 35 years: no overflow below
+        return seekFrames((ms < kMaxMs ? ms : kMaxMs) * sampleRate() / 1000);
+    }
     std::uint64_t framesToMs(std::uint64_t frames) const {
         return sampleRate() ? frames * 1000 / sampleRate() : 0;
     }

@@ -28,6 +28,10 @@ const StreamCase kStreams[] = {
     {"wav", Encoded::Ogg, true, Kind::Wav, 44100},
 };
 
+void PrintTo(const StreamCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 Bytes streamBytes(const StreamCase& c, double seconds = 2.5) {
     return c.isWav ? qvgen::wavTone(tone(seconds)) : encode(c.encoded, tone(seconds));
 }
@@ -149,6 +153,10 @@ struct ModuleCase {
     ModuleFormat format;
     int channels;
 };
+
+void PrintTo(const ModuleCase& c, std::ostream* os) {
+    *os << qvgen::moduleTypeName(c.format) << " " << c.channels << " channels";
+}
 
 class CoreModule : public ::testing::TestWithParam<ModuleCase> {
 protected:

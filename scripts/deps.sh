@@ -213,7 +213,7 @@ source_complete() {
   local dsc=$1 f
   while read -r f; do
     [[ $f == *.asc || -f $(dirname "$dsc")/$f ]] || return 1
-  done < <(awk '/^Files:/ { on = 1; next } /^[^ ]/ { on = 0 } on { print $3 }' "$dsc")
+  done < <(awk '/^Files:/ { on = 1; next } /^[^ ]/ { on = 0 } on && NF >= 3 { print $3 }' "$dsc")
 }
 
 # Downloads a source package once into the shared source cache and unpacks

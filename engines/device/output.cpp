@@ -52,6 +52,7 @@ struct OutputState {
     // Written by the render thread before readyEvent, read after it.
     HRESULT initResult = E_FAIL;
     uint32_t rate = 0;
+    std::wstring deviceId;
 
     std::atomic<bool> lost{false};
     std::atomic<bool> defaultChanged{false};
@@ -181,6 +182,7 @@ HRESULT RenderSession::open() {
 
     CoTaskMem<WCHAR> id;
     if (SUCCEEDED(device_->GetId(id.put())) && id.get()) {
+        state_->deviceId = id.get();
         watcher_ = new DeviceWatcher(state_, id.get());
         if (FAILED(enumerator_->RegisterEndpointNotificationCallback(watcher_))) {
             watcher_->Release();
@@ -311,7 +313,21 @@ void OutputStream::close() {
 }
 
 bool OutputStream::needsReopen() const {
-    return state_ && (state_->lost.load() || state_->defaultChanged.load());
+    if (!state_)
+        return false;
+    if (state_->lost.load() || state_->defaultChanged.load())
+        return true;
+    // Not every system tells: ask which endpoint is the default now.
+    ComPtr<IMMDeviceEnumerator> enumerator;
+    ComPtr<IMMDevice> device;
+    CoTaskMem<WCHAR> id;
+    if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                                __uuidof(IMMDeviceEnumerator), enumerator.putVoid())))
+        return false; // cannot ask from this thread
+    if (FAILED(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, device.put())) ||
+        FAILED(device->GetId(id.put())) || !id.get())
+        return true; // no default output any more: opening again will tell
+    return state_->deviceId != id.get();
 }
 
 uint32_t OutputStream::rate() const {

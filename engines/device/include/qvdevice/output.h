@@ -27,7 +27,8 @@ public:
     void close();
 
     bool isOpen() const { return state_ != nullptr; }
-    // The device went away, failed, or is no longer the default output.
+    // The device went away, failed, or is no longer the default output (asks the system, so
+    // call it from a thread with COM, before a play).
     bool needsReopen() const;
     // Frames per second of the open stream (0 when closed).
     uint32_t rate() const;

@@ -1,0 +1,73 @@
+// An output stream on the default device together with the mixer that feeds it. The mixer is
+// any type with Mixer(rate, maxBlockFrames, maxChannels), outputRate(), setOutputRate(rate) and
+// render(float*, frames); it stays in place when the device is reopened.
+#pragma once
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+
+#include "qvdevice/output.h"
+
+namespace qvdevice {
+
+template <class Mixer> class MixedOutput {
+public:
+    MixedOutput() = default;
+    ~MixedOutput() { close(); }
+    MixedOutput(const MixedOutput&) = delete;
+    MixedOutput& operator=(const MixedOutput&) = delete;
+
+    bool open(unsigned maxChannels) {
+        close();
+        if (!output_.open(&MixedOutput::render, this))
+            return false;
+        mixer_ = std::make_unique<Mixer>(output_.rate(), maxBlockFrames, maxChannels);
+        live_.store(mixer_.get(), std::memory_order_release);
+        return true;
+    }
+
+    void close() {
+        output_.close();
+        live_.store(nullptr, std::memory_order_release);
+        mixer_.reset();
+    }
+
+    // Before anything starts to play: if the device went away or another one became the
+    // default, reopen on the default device (at its own rate). False when none can be opened.
+    bool ensureDevice() {
+        if (!mixer_)
+            return false;
+        if (output_.isOpen() && !output_.needsReopen())
+            return true;
+        output_.close();
+        live_.store(nullptr, std::memory_order_release);
+        if (!output_.open(&MixedOutput::render, this))
+            return false;
+        if (output_.rate() != mixer_->outputRate())
+            mixer_->setOutputRate(output_.rate());
+        live_.store(mixer_.get(), std::memory_order_release);
+        return true;
+    }
+
+    Mixer* mixer() const { return mixer_.get(); }
+    const OutputStream& output() const { return output_; }
+
+private:
+    static constexpr size_t maxBlockFrames = 2048;
+
+    static void render(void* user, float* stereo, uint32_t frames) {
+        auto* self = static_cast<MixedOutput*>(user);
+        if (Mixer* m = self->live_.load(std::memory_order_acquire))
+            m->render(stereo, frames);
+        else
+            std::memset(stereo, 0, sizeof(float) * 2 * frames);
+    }
+
+    OutputStream output_;
+    std::unique_ptr<Mixer> mixer_;
+    // What the render thread mixes: null while the mixer is being set up for a new device.
+    std::atomic<Mixer*> live_{nullptr};
+};
+
+} // namespace qvdevice

@@ -1,29 +1,68 @@
-// Our module and stream player behind the 3.x calls the program makes.
+// Our module and stream player behind the 3.x calls the program makes. Modules loop by
+// themselves at their end; streams play on from wherever they are set, also after their end.
 #include "audio/fmod3.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
-#include <cstring>
+#include <cstdint>
+#include <map>
+#include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
+#include "qvcore/qvcore.h"
+#ifdef QUAVERLY_HAVE_MIDI
+#include "qvmidi/midi_decoder.h"
+#include "qvmidi/midi_file.h"
+#endif
 #include "qvdevice/com.h"
-#include "qvdevice/output.h"
+#include "qvdevice/mixed_output.h"
 
 namespace {
 
-constexpr float version = 3.75f;
+using qvcore::Mixer;
+using ChannelId = Mixer::ChannelId;
 
-// Serialises the calls; the render thread never takes it.
-std::mutex apiLock;
-std::atomic<int> lastError{FMOD_ERR_NONE};
+constexpr float version = 3.75f;
+constexpr unsigned mixerChannels = 64;
+
+// A module keeps its path after it is stopped: its decoder and memory go back at once, and a
+// later FMUSIC_PlaySong loads it again.
+struct Module {
+    std::string path;
+    ChannelId channel = 0;
+    int numOrders = 0;
+    int volume = 255;
+};
+
+struct Stream {
+    ChannelId channel = 0;
+    int number = -1;     // the FSOUND channel it plays on, -1 while it does not
+    bool rewind = false; // stopped: the next play starts from the beginning
+    int volume = 255;
+};
+
+// Handles are numbers that look like pointers; they are looked up, never dereferenced, so a
+// stale one is refused.
+using Key = std::uintptr_t;
 
 struct Library {
     bool initialised = false;
+    int maxStreams = 0;
     qvdevice::CallerCom com;
-    qvdevice::OutputStream output;
+    qvdevice::MixedOutput<Mixer> out;
+    std::map<Key, Module> modules;
+    std::map<Key, Stream> streams;
+    Key nextKey = 0x10000;
 };
+
+// Serialises the calls; the render thread never takes it.
+std::mutex apiLock;
 Library lib;
+std::atomic<int> lastError{FMOD_ERR_NONE};
 
 signed char fail(int code) {
     lastError = code;
@@ -35,13 +74,124 @@ signed char succeed() {
     return TRUE;
 }
 
-void renderMix(void*, float* stereo, uint32_t frames) {
-    std::memset(stereo, 0, sizeof(float) * 2 * frames);
+Key newKey() {
+    lib.nextKey += 0x10;
+    return lib.nextKey;
 }
 
-// Not built yet: no module or stream can be loaded, so no handle is ever valid.
-signed char notYet() {
-    return fail(lib.initialised ? FMOD_ERR_INVALID_PARAM : FMOD_ERR_UNINITIALIZED);
+Mixer& mixer() {
+    return *lib.out.mixer();
+}
+
+Module* findModule(FMUSIC_MODULE* handle) {
+    auto it = lib.modules.find(reinterpret_cast<Key>(handle));
+    return it == lib.modules.end() ? nullptr : &it->second;
+}
+
+Stream* findStream(FSOUND_STREAM* handle) {
+    auto it = lib.streams.find(reinterpret_cast<Key>(handle));
+    return it == lib.streams.end() ? nullptr : &it->second;
+}
+
+// Fails the call when the library is not set up or the handle is unknown.
+template <class T> T* checked(T* record) {
+    if (!lib.initialised)
+        fail(FMOD_ERR_UNINITIALIZED);
+    else if (!record)
+        fail(FMOD_ERR_INVALID_PARAM);
+    return lib.initialised ? record : nullptr;
+}
+
+int clampVolume(int v) {
+    return std::clamp(v, 0, 255);
+}
+
+#ifdef QUAVERLY_HAVE_MIDI
+// Where a General MIDI bank may be: beside the program, Windows' own, Debian's (under Wine).
+std::vector<std::string> soundBankCandidates() {
+    std::vector<std::string> paths;
+    char buffer[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+    if (n > 0 && n < sizeof buffer) {
+        std::string folder(buffer, n);
+        folder.resize(folder.find_last_of('\\') + 1);
+        paths.push_back(folder + "quaverly.sf2");
+        paths.push_back(folder + "quaverly.dls");
+    }
+    n = GetSystemDirectoryA(buffer, sizeof buffer);
+    if (n > 0 && n < sizeof buffer)
+        paths.push_back(std::string(buffer, n) + "\\drivers\\gm.dls");
+    paths.push_back("Z:\\usr\\share\\sounds\\sf2\\TimGM6mb.sf2");
+    paths.push_back("Z:\\usr\\share\\sounds\\sf2\\default-GM.sf2");
+    return paths;
+}
+
+// MIDI and RMI files play as modules whose orders are bars, when a sound bank is found.
+std::unique_ptr<qvcore::Decoder> openMidiSong(std::shared_ptr<const qvcore::FileData> file) {
+    if (!qvmidi::looksLikeMidi(file->data(), file->size()))
+        return nullptr;
+    auto bank = qvmidi::findSoundBank(soundBankCandidates());
+    if (!bank)
+        return nullptr;
+    return qvmidi::openMidi(std::move(file), std::move(bank), qvcore::ModuleEnd::Loop);
+}
+#endif
+
+// Loads a module of one of the four classic types (or a MIDI song) into a mixer channel,
+// stopped, looping at its end.
+ChannelId loadModule(const std::string& path, int& numOrders) {
+    auto file = qvcore::FileData::open(path.c_str());
+    if (!file) {
+        fail(FMOD_ERR_FILE_NOTFOUND);
+        return 0;
+    }
+    qvcore::ProbeResult what = qvcore::probe(file->data(), file->size());
+    std::unique_ptr<qvcore::Decoder> decoder;
+    if (qvcore::isClassicModule(what)) {
+        decoder = qvcore::openModule(std::move(file), qvcore::ModuleEnd::Loop);
+    } else {
+#ifdef QUAVERLY_HAVE_MIDI
+        decoder = openMidiSong(std::move(file));
+#endif
+        if (!decoder) {
+            fail(FMOD_ERR_FILE_FORMAT);
+            return 0;
+        }
+    }
+    if (!decoder) {
+        fail(FMOD_ERR_FILE_BAD);
+        return 0;
+    }
+    numOrders = decoder->numOrders();
+    ChannelId channel = mixer().add(std::move(decoder));
+    if (!channel)
+        fail(FMOD_ERR_CHANNEL_ALLOC);
+    return channel;
+}
+
+void releaseModule(Module& m) {
+    if (m.channel)
+        mixer().remove(m.channel);
+    m.channel = 0;
+}
+
+// The lowest FSOUND channel number no playing stream holds, or -1.
+int freeStreamNumber() {
+    for (int n = 0; n < lib.maxStreams; ++n) {
+        bool taken = std::any_of(lib.streams.begin(), lib.streams.end(),
+                                 [n](const auto& s) { return s.second.number == n; });
+        if (!taken)
+            return n;
+    }
+    return -1;
+}
+
+void resetLibrary() {
+    lib.out.close();
+    lib.modules.clear();
+    lib.streams.clear();
+    lib.com.leave();
+    lib.initialised = false;
 }
 
 } // namespace
@@ -60,10 +210,11 @@ signed char F_API FSOUND_Init(int mixrate, int maxsoftwarechannels, unsigned int
     if (mixrate < 4000 || mixrate > 192000 || maxsoftwarechannels < 0 || maxsoftwarechannels > 1024)
         return fail(FMOD_ERR_INVALID_PARAM);
     lib.com.enter();
-    if (!lib.output.open(renderMix, nullptr)) {
+    if (!lib.out.open(mixerChannels)) {
         lib.com.leave();
         return fail(FMOD_ERR_INIT);
     }
+    lib.maxStreams = maxsoftwarechannels;
     lib.initialised = true;
     return succeed();
 }
@@ -74,104 +225,274 @@ int F_API FSOUND_GetError(void) {
 
 void F_API FSOUND_Close(void) {
     std::lock_guard<std::mutex> lock(apiLock);
-    if (!lib.initialised)
-        return;
-    lib.output.close();
-    lib.com.leave();
-    lib.initialised = false;
+    if (lib.initialised)
+        resetLibrary();
     lastError = FMOD_ERR_NONE;
 }
 
-signed char F_API FSOUND_SetVolume(int, int) {
+signed char F_API FSOUND_SetVolume(int channel, int vol) {
     std::lock_guard<std::mutex> lock(apiLock);
-    return notYet();
+    if (!lib.initialised)
+        return fail(FMOD_ERR_UNINITIALIZED);
+    const int v = clampVolume(vol);
+    bool found = false;
+    for (auto& [key, s] : lib.streams) {
+        if (channel == FSOUND_ALL || (channel >= 0 && s.number == channel)) {
+            s.volume = v;
+            mixer().setVolume(s.channel, v);
+            found = true;
+        }
+    }
+    if (channel == FSOUND_ALL) {
+        for (auto& [key, m] : lib.modules) {
+            m.volume = v;
+            if (m.channel)
+                mixer().setVolume(m.channel, v);
+        }
+        return succeed();
+    }
+    return found ? succeed() : fail(FMOD_ERR_INVALID_PARAM);
 }
 
-signed char F_API FSOUND_SetPaused(int, signed char) {
+signed char F_API FSOUND_SetPaused(int channel, signed char paused) {
     std::lock_guard<std::mutex> lock(apiLock);
-    return notYet();
+    if (!lib.initialised)
+        return fail(FMOD_ERR_UNINITIALIZED);
+    bool found = false;
+    for (auto& [key, s] : lib.streams) {
+        if (channel == FSOUND_ALL || (channel >= 0 && s.number == channel)) {
+            mixer().setPaused(s.channel, paused != 0);
+            found = true;
+        }
+    }
+    if (channel == FSOUND_ALL) {
+        for (auto& [key, m] : lib.modules)
+            if (m.channel)
+                mixer().setPaused(m.channel, paused != 0);
+        return succeed();
+    }
+    return found ? succeed() : fail(FMOD_ERR_INVALID_PARAM);
 }
 
-FMUSIC_MODULE* F_API FMUSIC_LoadSong(const char*) {
+FMUSIC_MODULE* F_API FMUSIC_LoadSong(const char* name) {
     std::lock_guard<std::mutex> lock(apiLock);
-    fail(lib.initialised ? FMOD_ERR_FILE_FORMAT : FMOD_ERR_UNINITIALIZED);
-    return nullptr;
+    if (!lib.initialised) {
+        fail(FMOD_ERR_UNINITIALIZED);
+        return nullptr;
+    }
+    if (!name) {
+        fail(FMOD_ERR_INVALID_PARAM);
+        return nullptr;
+    }
+    Module m;
+    m.path = name;
+    m.channel = loadModule(m.path, m.numOrders);
+    if (!m.channel)
+        return nullptr;
+    Key key = newKey();
+    lib.modules.emplace(key, std::move(m));
+    succeed();
+    return reinterpret_cast<FMUSIC_MODULE*>(key);
 }
 
-signed char F_API FMUSIC_PlaySong(FMUSIC_MODULE*) {
+signed char F_API FMUSIC_PlaySong(FMUSIC_MODULE* mod) {
     std::lock_guard<std::mutex> lock(apiLock);
-    return notYet();
+    Module* m = checked(findModule(mod));
+    if (!m)
+        return FALSE;
+    if (!lib.out.ensureDevice())
+        return fail(FMOD_ERR_INIT);
+    if (!m->channel) {
+        m->channel = loadModule(m->path, m->numOrders);
+        if (!m->channel)
+            return FALSE;
+    }
+    mixer().setVolume(m->channel, m->volume);
+    if (!mixer().play(m->channel, true))
+        return fail(FMOD_ERR_PLAY);
+    return succeed();
 }
 
-signed char F_API FMUSIC_StopSong(FMUSIC_MODULE*) {
+signed char F_API FMUSIC_StopSong(FMUSIC_MODULE* mod) {
     std::lock_guard<std::mutex> lock(apiLock);
-    return notYet();
+    Module* m = checked(findModule(mod));
+    if (!m)
+        return FALSE;
+    releaseModule(*m);
+    return succeed();
 }
 
-signed char F_API FMUSIC_SetMasterVolume(FMUSIC_MODULE*, int) {
+signed char F_API FMUSIC_SetMasterVolume(FMUSIC_MODULE* mod, int volume) {
     std::lock_guard<std::mutex> lock(apiLock);
-    return notYet();
+    Module* m = checked(findModule(mod));
+    if (!m)
+        return FALSE;
+    m->volume = clampVolume(volume);
+    if (m->channel)
+        mixer().setVolume(m->channel, m->volume);
+    return succeed();
 }
 
-signed char F_API FMUSIC_SetPaused(FMUSIC_MODULE*, signed char) {
+signed char F_API FMUSIC_SetPaused(FMUSIC_MODULE* mod, signed char pause) {
     std::lock_guard<std::mutex> lock(apiLock);
-    return notYet();
+    Module* m = checked(findModule(mod));
+    if (!m)
+        return FALSE;
+    if (m->channel)
+        mixer().setPaused(m->channel, pause != 0);
+    return succeed();
 }
 
-signed char F_API FMUSIC_SetOrder(FMUSIC_MODULE*, int) {
+signed char F_API FMUSIC_SetOrder(FMUSIC_MODULE* mod, int order) {
     std::lock_guard<std::mutex> lock(apiLock);
-    return notYet();
+    Module* m = checked(findModule(mod));
+    if (!m)
+        return FALSE;
+    if (!m->channel || order < 0 || order >= m->numOrders ||
+        !mixer().setOrderRow(m->channel, order, 0))
+        return fail(FMOD_ERR_INVALID_PARAM);
+    return succeed();
 }
 
-int F_API FMUSIC_GetNumOrders(FMUSIC_MODULE*) {
+int F_API FMUSIC_GetNumOrders(FMUSIC_MODULE* mod) {
     std::lock_guard<std::mutex> lock(apiLock);
-    notYet();
-    return 0;
+    Module* m = checked(findModule(mod));
+    if (!m)
+        return 0;
+    succeed();
+    return m->numOrders;
 }
 
-int F_API FMUSIC_GetOrder(FMUSIC_MODULE*) {
+int F_API FMUSIC_GetOrder(FMUSIC_MODULE* mod) {
     std::lock_guard<std::mutex> lock(apiLock);
-    notYet();
-    return -1;
+    Module* m = checked(findModule(mod));
+    if (!m)
+        return -1;
+    succeed();
+    return m->channel ? std::max(mixer().order(m->channel), 0) : 0;
 }
 
-FSOUND_STREAM* F_API FSOUND_Stream_Open(const char*, unsigned int, int, int) {
+FSOUND_STREAM* F_API FSOUND_Stream_Open(const char* name_or_data, unsigned int, int offset,
+                                        int length) {
     std::lock_guard<std::mutex> lock(apiLock);
-    fail(lib.initialised ? FMOD_ERR_FILE_FORMAT : FMOD_ERR_UNINITIALIZED);
-    return nullptr;
+    if (!lib.initialised) {
+        fail(FMOD_ERR_UNINITIALIZED);
+        return nullptr;
+    }
+    // The mode's sample-format bits describe raw PCM; decoded files keep their own format.
+    // Offsets and lengths within a file are not offered.
+    if (!name_or_data || offset != 0 || length != 0) {
+        fail(FMOD_ERR_INVALID_PARAM);
+        return nullptr;
+    }
+    auto file = qvcore::FileData::open(name_or_data);
+    if (!file) {
+        fail(FMOD_ERR_FILE_NOTFOUND);
+        return nullptr;
+    }
+    qvcore::ProbeResult what = qvcore::probe(file->data(), file->size());
+    if (!qvcore::isStream(what.kind)) {
+        fail(FMOD_ERR_FILE_FORMAT);
+        return nullptr;
+    }
+    auto decoder = qvcore::openDecoder(std::move(file), what);
+    if (!decoder) {
+        fail(FMOD_ERR_FILE_BAD);
+        return nullptr;
+    }
+    Stream s;
+    s.channel = mixer().add(std::move(decoder));
+    if (!s.channel) {
+        fail(FMOD_ERR_CHANNEL_ALLOC);
+        return nullptr;
+    }
+    Key key = newKey();
+    lib.streams.emplace(key, s);
+    succeed();
+    return reinterpret_cast<FSOUND_STREAM*>(key);
 }
 
-int F_API FSOUND_Stream_Play(int, FSOUND_STREAM*) {
+int F_API FSOUND_Stream_Play(int channel, FSOUND_STREAM* stream) {
     std::lock_guard<std::mutex> lock(apiLock);
-    notYet();
-    return -1;
+    Stream* s = checked(findStream(stream));
+    if (!s)
+        return -1;
+    if (channel != FSOUND_FREE && (channel < 0 || channel >= lib.maxStreams)) {
+        fail(FMOD_ERR_INVALID_PARAM);
+        return -1;
+    }
+    if (!lib.out.ensureDevice()) {
+        fail(FMOD_ERR_INIT);
+        return -1;
+    }
+    if (s->number < 0) {
+        int n = freeStreamNumber();
+        if (n < 0) {
+            fail(FMOD_ERR_CHANNEL_ALLOC);
+            return -1;
+        }
+        s->number = n;
+    }
+    mixer().setVolume(s->channel, s->volume);
+    if (!mixer().play(s->channel, s->rewind)) {
+        s->number = -1;
+        fail(FMOD_ERR_PLAY);
+        return -1;
+    }
+    s->rewind = false;
+    succeed();
+    return s->number;
 }
 
-signed char F_API FSOUND_Stream_Stop(FSOUND_STREAM*) {
+signed char F_API FSOUND_Stream_Stop(FSOUND_STREAM* stream) {
     std::lock_guard<std::mutex> lock(apiLock);
-    return notYet();
+    Stream* s = checked(findStream(stream));
+    if (!s)
+        return FALSE;
+    mixer().stop(s->channel);
+    s->number = -1;
+    s->rewind = true;
+    return succeed();
 }
 
-signed char F_API FSOUND_Stream_Close(FSOUND_STREAM*) {
+signed char F_API FSOUND_Stream_Close(FSOUND_STREAM* stream) {
     std::lock_guard<std::mutex> lock(apiLock);
-    return notYet();
+    Stream* s = checked(findStream(stream));
+    if (!s)
+        return FALSE;
+    mixer().remove(s->channel);
+    lib.streams.erase(reinterpret_cast<Key>(stream));
+    return succeed();
 }
 
-int F_API FSOUND_Stream_GetLengthMs(FSOUND_STREAM*) {
+int F_API FSOUND_Stream_GetLengthMs(FSOUND_STREAM* stream) {
     std::lock_guard<std::mutex> lock(apiLock);
-    notYet();
-    return 0;
+    Stream* s = checked(findStream(stream));
+    if (!s)
+        return 0;
+    succeed();
+    return static_cast<int>(std::min<std::uint64_t>(mixer().lengthMs(s->channel), INT32_MAX));
 }
 
-int F_API FSOUND_Stream_GetTime(FSOUND_STREAM*) {
+int F_API FSOUND_Stream_GetTime(FSOUND_STREAM* stream) {
     std::lock_guard<std::mutex> lock(apiLock);
-    notYet();
-    return 0;
+    Stream* s = checked(findStream(stream));
+    if (!s)
+        return 0;
+    succeed();
+    return static_cast<int>(std::min<std::uint64_t>(mixer().positionMs(s->channel), INT32_MAX));
 }
 
-signed char F_API FSOUND_Stream_SetTime(FSOUND_STREAM*, int) {
+signed char F_API FSOUND_Stream_SetTime(FSOUND_STREAM* stream, int ms) {
     std::lock_guard<std::mutex> lock(apiLock);
-    return notYet();
+    Stream* s = checked(findStream(stream));
+    if (!s)
+        return FALSE;
+    if (ms < 0 || !mixer().seekMs(s->channel, static_cast<std::uint64_t>(ms)))
+        return fail(FMOD_ERR_INVALID_PARAM);
+    // A stopped stream starts from here when it is played again.
+    s->rewind = false;
+    return succeed();
 }
 
 } // extern "C"

@@ -1,0 +1,156 @@
+#include "tests/device/device_fixture.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+
+#include "audio/bass23.h"
+#include "audio/fmod3.h"
+#include "qvcore/qvcore.h"
+
+namespace qvtest {
+
+namespace {
+
+std::string tempFolder;
+
+// Filled by the recording callback on the library's recording thread.
+std::mutex capturedLock;
+std::vector<int16_t> captured;
+
+BOOL CALLBACK collect(HRECORD, void* buffer, DWORD length, DWORD) {
+    const auto* samples = static_cast<const int16_t*>(buffer);
+    std::lock_guard<std::mutex> lock(capturedLock);
+    captured.insert(captured.end(), samples, samples + length / 2);
+    return TRUE;
+}
+
+class AudioEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        char base[MAX_PATH];
+        GetTempPathA(sizeof base, base);
+        tempFolder = std::string(base) + "quaverly-device-" + std::to_string(GetCurrentProcessId());
+        CreateDirectoryA(tempFolder.c_str(), nullptr);
+
+        ASSERT_TRUE(BASS_Init(-1, 44100, 0, nullptr, nullptr)) << "no output device";
+        ASSERT_TRUE(FSOUND_Init(44000, 32, 0)) << "FMOD error " << FSOUND_GetError();
+        BASS_SetConfig(BASS_CONFIG_MAXVOL, 255);
+        ASSERT_TRUE(BASS_RecordInit(-1));
+        const int input = waveInput();
+        ASSERT_GE(input, 0) << "no input of the wave type";
+        ASSERT_TRUE(BASS_RecordSetInput(input, 0x60032));
+        warmUpCapture();
+    }
+
+    // A null sink whose other clients asked for a long latency renders in long blocks, and its
+    // monitor then delivers a new capture's first packet only after up to a second (seen under
+    // Wine 8 with a default pacat keepalive). Wait for the first packets once, here.
+    static void warmUpCapture() {
+        const HRECORD r = BASS_RecordStart(recordRate, 2, 0, collect, 0);
+        ASSERT_NE(r, 0u);
+        for (int i = 0; i < 100; ++i) {
+            {
+                std::lock_guard<std::mutex> lock(capturedLock);
+                if (captured.size() >= recordRate / 5 * 2)
+                    break;
+            }
+            Sleep(50);
+        }
+        BASS_ChannelStop(r);
+    }
+
+    void TearDown() override {
+        BASS_RecordFree();
+        BASS_Stop();
+        BASS_Free();
+        FSOUND_Close();
+        // Best effort: the media are small and the folder is private to this process.
+        WIN32_FIND_DATAA found;
+        HANDLE h = FindFirstFileA((tempFolder + "\\*").c_str(), &found);
+        if (h != INVALID_HANDLE_VALUE) {
+            do {
+                DeleteFileA((tempFolder + "\\" + found.cFileName).c_str());
+            } while (FindNextFileA(h, &found));
+            FindClose(h);
+        }
+        RemoveDirectoryA(tempFolder.c_str());
+    }
+};
+
+[[maybe_unused]] auto* const environment =
+    ::testing::AddGlobalTestEnvironment(new AudioEnvironment);
+
+} // namespace
+
+std::string writeTemp(const std::string& name, const qvgen::Bytes& bytes) {
+    const std::string path = tempFolder + "\\" + name;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (f) {
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    }
+    return path;
+}
+
+void sleepMs(int ms) {
+    Sleep(static_cast<DWORD>(ms));
+}
+
+int waveInput() {
+    for (int i = 0;; ++i) {
+        const DWORD flags = BASS_RecordGetInput(i);
+        if (flags == 0xFFFFFFFF)
+            return -1;
+        if ((flags & BASS_INPUT_TYPE_MASK) == BASS_INPUT_TYPE_WAVE)
+            return i;
+    }
+}
+
+std::vector<float> record(double seconds) {
+    {
+        std::lock_guard<std::mutex> lock(capturedLock);
+        captured.clear();
+        captured.reserve(static_cast<size_t>((seconds + 1) * recordRate * 2));
+    }
+    const HRECORD r = BASS_RecordStart(recordRate, 2, 0, collect, 0);
+    EXPECT_NE(r, 0u);
+    sleepMs(static_cast<int>(seconds * 1000));
+    BASS_ChannelStop(r);
+    std::lock_guard<std::mutex> lock(capturedLock);
+    std::vector<float> out(captured.size());
+    std::transform(captured.begin(), captured.end(), out.begin(),
+                   [](int16_t s) { return static_cast<float>(s) / 32768.0f; });
+    return out;
+}
+
+Heard listen(double seconds, double expected) {
+    std::vector<float> all = record(seconds + 0.1);
+    const size_t skip = std::min(all.size(), static_cast<size_t>(0.1 * recordRate) * 2);
+    const float* data = all.data() + skip;
+    const size_t frames = (all.size() - skip) / 2;
+    Heard h;
+    h.frequency = qvgen::dominantFrequency(data, frames, recordRate);
+    h.toneDb = qvgen::toneLevelDb(data, frames, recordRate, expected);
+    h.rmsDb = qvgen::rmsDb(data, frames);
+    std::printf("  heard %.2f s: %.1f Hz, tone %.1f dBFS, all %.1f dBFS\n",
+                static_cast<double>(frames) / recordRate, h.frequency, h.toneDb, h.rmsDb);
+    return h;
+}
+
+double moduleReferenceDb(const qvgen::Bytes& module, double frequency) {
+    auto decoder = qvcore::openModule(qvcore::FileData::fromBytes(module.data(), module.size()),
+                                      qvcore::ModuleEnd::Stop);
+    if (!decoder || !decoder->setRenderRate(recordRate))
+        return -200;
+    std::vector<float> out(2 * recordRate);
+    decoder->render(out.data(), recordRate / 2); // past the attack
+    const size_t n = decoder->render(out.data(), recordRate);
+    return qvgen::toneLevelDb(out.data(), n, recordRate, frequency);
+}
+
+} // namespace qvtest

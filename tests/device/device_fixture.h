@@ -1,0 +1,40 @@
+// Shared set-up of the device tests: both libraries initialised once per process on the default
+// output, the recording side on the sink's monitor, temporary media files, and a recorder that
+// hears what plays through the library's own wave input.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tests/gen/gen.h"
+
+namespace qvtest {
+
+constexpr int recordRate = 44100;
+
+// Writes bytes to a file in this process's temporary folder; returns its path.
+std::string writeTemp(const std::string& name, const qvgen::Bytes& bytes);
+
+// Records `seconds` of what the output plays (16-bit stereo at recordRate, as the library
+// delivers it) and returns it as stereo float.
+std::vector<float> record(double seconds);
+
+struct Heard {
+    double frequency = 0; // dominant frequency, Hz
+    double toneDb = -200; // level of the component at `expected`, dBFS
+    double rmsDb = -200;  // level of everything, dBFS
+};
+
+// Records and analyses, leaving out the first 100 ms (device latency).
+Heard listen(double seconds, double expected);
+
+// The level a module's tone has when rendered straight from the core at recordRate.
+double moduleReferenceDb(const qvgen::Bytes& module, double frequency);
+
+void sleepMs(int ms);
+
+// Index of the library's first input of the wave type, -1 if none.
+int waveInput();
+
+} // namespace qvtest

@@ -1,0 +1,119 @@
+// The device the output plays on goes away while a track plays: nothing hangs, calls answer at
+// once, and the next play is heard on the default output. Needs the test environment's
+// PulseAudio server, driven through pactl from inside Wine.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "audio/bass23.h"
+#include "audio/fmod3.h"
+#include "tests/device/device_fixture.h"
+
+namespace {
+
+using namespace qvtest;
+
+bool underWineWithPulse() {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") && std::getenv("PULSE_SERVER");
+}
+
+// Runs a shell command on the host. Wine starts Unix programs but gives no handle to wait on.
+void host(const std::string& command) {
+    std::string line = "/bin/sh -c \"" + command + "\"";
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                       &pi)) {
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    sleepMs(700);
+}
+
+constexpr const char* spareSink = "quaverly_spare";
+
+// A second null sink for the length of a test; the first one is the default again afterwards.
+class SpareSink {
+public:
+    SpareSink() {
+        host(std::string("pactl load-module module-null-sink sink_name=") + spareSink +
+             " sink_properties=device.description=Quaverly_Spare > /tmp/" + spareSink + ".id");
+        FILE* f = std::fopen((std::string("Z:\\tmp\\") + spareSink + ".id").c_str(), "r");
+        if (f) {
+            if (std::fscanf(f, "%d", &module_) != 1)
+                module_ = -1;
+            std::fclose(f);
+        }
+    }
+    ~SpareSink() {
+        host(std::string("pactl set-default-sink ") + std::getenv("QUAVERLY_SINK"));
+        unload();
+    }
+    bool ok() const { return module_ >= 0; }
+    void unload() {
+        if (module_ >= 0)
+            host("pactl unload-module " + std::to_string(module_));
+        module_ = -1;
+    }
+
+private:
+    int module_ = -1;
+};
+
+FSOUND_STREAM* playTone(const std::string& path) {
+    FSOUND_STREAM* s = FSOUND_Stream_Open(path.c_str(), FSOUND_NORMAL, 0, 0);
+    EXPECT_NE(s, nullptr);
+    EXPECT_GE(FSOUND_Stream_Play(FSOUND_FREE, s), 0);
+    FSOUND_SetVolume(FSOUND_ALL, 255);
+    return s;
+}
+
+void closeStream(FSOUND_STREAM* s) {
+    FSOUND_Stream_Stop(s);
+    FSOUND_Stream_Close(s);
+}
+
+TEST(DefaultOutput, PlaysOnTheDefaultAgainAfterItsDeviceWentAway) {
+    if (!underWineWithPulse() || !std::getenv("QUAVERLY_SINK"))
+        GTEST_SKIP() << "needs the test environment's PulseAudio server";
+    qvgen::WavSpec wav;
+    wav.seconds = 30;
+    const std::string tone = writeTemp("change.wav", qvgen::wavTone(wav));
+
+    // FMOD's output opens on a second sink, the default at that moment.
+    SpareSink spare;
+    ASSERT_TRUE(spare.ok());
+    host(std::string("pactl set-default-sink ") + spareSink);
+    FSOUND_Close();
+    ASSERT_TRUE(FSOUND_Init(44000, 32, 0));
+    FSOUND_STREAM* first = playTone(tone);
+    sleepMs(300);
+    EXPECT_LT(listen(0.5, wav.frequency).rmsDb, -60.0) << "heard on the first sink";
+
+    // That sink goes away while the stream plays; the first one is the default again.
+    host(std::string("pactl set-default-sink ") + std::getenv("QUAVERLY_SINK"));
+    spare.unload();
+    sleepMs(300);
+    // Calls still answer at once.
+    const DWORD t0 = GetTickCount();
+    for (int i = 0; i < 20; ++i)
+        FSOUND_Stream_GetTime(first);
+    closeStream(first);
+    EXPECT_LT(GetTickCount() - t0, 200u);
+
+    // The next play opens the default output again.
+    FSOUND_STREAM* second = playTone(tone);
+    sleepMs(300);
+    const Heard h = listen(0.6, wav.frequency);
+    EXPECT_NEAR(h.frequency, wav.frequency, 0.03 * wav.frequency);
+    EXPECT_GT(h.toneDb, -15.0);
+    closeStream(second);
+}
+
+} // namespace

@@ -17,6 +17,7 @@ namespace {
 constexpr DWORD pollMs = 10;
 constexpr DWORD openTimeoutMs = 5000;
 constexpr DWORD closeTimeoutMs = 2000;
+constexpr DWORD finishTimeoutMs = 500; // for the last blocks at a stop
 // Capture latency we wait out before the wall clock says the system delivers nothing.
 constexpr double slackSeconds = 0.2;
 // A device may take this long to deliver its first packet (Wine's first capture in a process
@@ -62,6 +63,7 @@ struct RecordState {
     Event stopEvent{true};
     Event readyEvent{true};
     Event doneEvent{true};
+    Event endedEvent{true}; // no more calls will be made
     Event procDone{false};
     bool opened = false; // written before readyEvent
 };
@@ -71,8 +73,9 @@ namespace {
 class Pipeline {
 public:
     Pipeline(RecordState& s, uint32_t inRate)
-        : s_(s), inRate_(inRate), chunk_(inRate / 10), resampler_(inRate, s.freq, 2),
-          in_(2 * chunk_, 0.0f), out_(2 * resampler_.maxOutput(chunk_), 0.0f),
+        : s_(s), chunk_(inRate / 10), resampler_(inRate, s.freq, 2),
+          in_(2 * chunk_, 0.0f), zeros_(2 * chunk_, 0.0f),
+          out_(2 * resampler_.maxOutput(chunk_), 0.0f),
           block_(2 * resampler_.maxOutput(chunk_), 0) {}
 
     bool ok() const { return resampler_.ok(); }
@@ -80,11 +83,11 @@ public:
     float* input() { return in_.data(); }
     uint64_t fed() const { return fed_; }
 
-    // Resamples `frames` of input (already in input()), converts and delivers. False when the
+    // Resamples `frames` of input (at most chunk()), converts and delivers. False when the
     // recording is over.
-    bool feed(size_t frames) {
+    bool feed(const float* stereo, size_t frames) {
         fed_ += frames;
-        const size_t n = resampler_.process(in_.data(), frames, out_.data(), out_.size() / 2);
+        const size_t n = resampler_.process(stereo, frames, out_.data(), out_.size() / 2);
         if (n == 0)
             return true;
         if (s_.chans == 1) {
@@ -99,8 +102,7 @@ public:
     bool feedSilence(uint64_t frames) {
         while (frames > 0) {
             const size_t n = static_cast<size_t>(std::min<uint64_t>(frames, chunk_));
-            std::fill(in_.begin(), in_.begin() + 2 * n, 0.0f);
-            if (!feed(n))
+            if (!feed(zeros_.data(), n))
                 return false;
             frames -= n;
         }
@@ -123,42 +125,52 @@ private:
     }
 
     RecordState& s_;
-    uint32_t inRate_;
     size_t chunk_;
     qvcore::StreamResampler resampler_;
     std::vector<float> in_;
+    std::vector<float> zeros_;
     std::vector<float> out_;
     std::vector<int16_t> block_;
     uint64_t fed_ = 0;
 };
 
+// Delivers what the source gives, and zeros where it gives nothing, so that the recording
+// keeps to the wall clock from the moment it was opened to the moment it is stopped.
 void record(RecordState& s, qvdevice::CaptureStream& capture, Pipeline& pipe) {
-    LARGE_INTEGER opened, start;
-    QueryPerformanceCounter(&opened);
-    bool started = false; // the clock runs from the first packet, or from the end of the grace
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    const double rate = capture.rate();
+    bool delivered = false; // the source has given its first packet
     for (;;) {
-        if (WaitForSingleObject(s.stopEvent.h, pollMs) == WAIT_OBJECT_0 || !s.enabled.load())
+        const bool stopping = WaitForSingleObject(s.stopEvent.h, pollMs) == WAIT_OBJECT_0;
+        if (!s.enabled.load())
             return;
         size_t n;
         while ((n = capture.read(pipe.input(), pipe.chunk())) > 0) {
-            if (!started) {
-                QueryPerformanceCounter(&start);
-                started = true;
+            if (!delivered) {
+                // A late first packet: what came before it is silence. (It is also the last
+                // moment to fill it in front of the data.)
+                delivered = true;
+                const double before = secondsSince(start) * rate - static_cast<double>(n);
+                if (before > static_cast<double>(pipe.fed()) &&
+                    !pipe.feedSilence(static_cast<uint64_t>(before) - pipe.fed()))
+                    return;
             }
-            if (!pipe.feed(n))
+            if (!pipe.feed(pipe.input(), n))
                 return;
         }
-        if (!started) {
-            if (secondsSince(opened) < startGraceSeconds)
-                continue;
-            start = opened;
-            started = true;
-        }
         // When the system delivers nothing (a loopback while nothing plays, a device that went
-        // away), the wall clock goes on: fill with zeros.
-        const double due = (secondsSince(start) - slackSeconds) * capture.rate();
+        // away), the wall clock goes on: fill with zeros. A source that has not started yet
+        // gets a moment's grace, and while it runs its latency is allowed for; at the stop the
+        // recording is made up to the wall clock.
+        const double elapsed = secondsSince(start);
+        if (!stopping && !delivered && elapsed < startGraceSeconds)
+            continue;
+        const double due = (stopping ? elapsed : elapsed - slackSeconds) * rate;
         if (due > static_cast<double>(pipe.fed()) &&
             !pipe.feedSilence(static_cast<uint64_t>(due) - pipe.fed()))
+            return;
+        if (stopping)
             return;
     }
 }
@@ -178,8 +190,30 @@ void recordingThread(std::shared_ptr<RecordState> state) {
         if (s.opened)
             record(s, capture, *pipe);
         s.ended = true;
+        SetEvent(s.endedEvent.h);
     }
     SetEvent(s.doneEvent.h);
+}
+
+} // namespace
+
+namespace {
+
+// The callback may be waiting on this thread (a window text set from the recording thread), so
+// messages sent to this thread are handled while it waits.
+void waitHandlingSentMessages(RecordState&, HANDLE event, DWORD timeoutMs) {
+    const ULONGLONG until = GetTickCount64() + timeoutMs;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= until)
+            return;
+        const DWORD w = MsgWaitForMultipleObjects(1, &event, FALSE, static_cast<DWORD>(until - now),
+                                                  QS_SENDMESSAGE);
+        if (w != WAIT_OBJECT_0 + 1)
+            return; // signalled, timed out or failed
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
 }
 
 } // namespace
@@ -190,7 +224,8 @@ std::unique_ptr<Recording> Recording::start(const qvdevice::CaptureSource& sourc
     if (!proc || freq < 8000 || freq > 192000 || (chans != 1 && chans != 2))
         return nullptr;
     auto state = std::make_shared<RecordState>();
-    if (!state->stopEvent.h || !state->readyEvent.h || !state->doneEvent.h || !state->procDone.h)
+    if (!state->stopEvent.h || !state->readyEvent.h || !state->doneEvent.h ||
+        !state->endedEvent.h || !state->procDone.h)
         return nullptr;
     state->source = source;
     state->freq = freq;
@@ -226,17 +261,18 @@ Recording::~Recording() {
 
 void Recording::stop() {
     RecordState& s = *state_;
-    s.enabled.store(false);
-    SetEvent(s.stopEvent.h);
-    if (GetCurrentThreadId() == s.threadId)
-        return; // inside the callback: it is the last call
-    // Wait for a call in progress. It may be waiting on this thread (a window text set from
-    // the callback), so sent messages are handled meanwhile.
-    while (s.inProc.load()) {
-        MsgWaitForMultipleObjects(1, &s.procDone.h, FALSE, pollMs, QS_SENDMESSAGE);
-        MSG msg;
-        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    if (GetCurrentThreadId() == s.threadId) {
+        s.enabled.store(false); // inside the callback: it is the last call
+        SetEvent(s.stopEvent.h);
+        return;
     }
+    // Let the thread deliver what is left, up to this moment, and end by itself.
+    SetEvent(s.stopEvent.h);
+    waitHandlingSentMessages(s, s.endedEvent.h, finishTimeoutMs);
+    // Whatever happened, no call starts from now on; wait for one in progress.
+    s.enabled.store(false);
+    while (s.inProc.load())
+        waitHandlingSentMessages(s, s.procDone.h, pollMs);
 }
 
 bool Recording::active() const {

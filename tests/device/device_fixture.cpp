@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 #include "audio/bass23.h"
@@ -99,6 +100,25 @@ std::string writeTemp(const std::string& name, const qvgen::Bytes& bytes) {
 
 void sleepMs(int ms) {
     Sleep(static_cast<DWORD>(ms));
+}
+
+bool underTestEnvironment() {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") && std::getenv("PULSE_SERVER") &&
+           std::getenv("QUAVERLY_SINK");
+}
+
+void host(const std::string& command) {
+    std::string line = "/bin/sh -c \"" + command + "\"";
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                       &pi)) {
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    sleepMs(700);
 }
 
 int waveInput() {

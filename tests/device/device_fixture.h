@@ -34,6 +34,12 @@ double moduleReferenceDb(const qvgen::Bytes& module, double frequency);
 
 void sleepMs(int ms);
 
+// True under Wine with the test environment's PulseAudio server, which host() can drive.
+bool underTestEnvironment();
+// Runs a shell command on the host (pactl); Wine starts it but gives nothing to wait on, so
+// this waits a moment.
+void host(const std::string& command);
+
 // Index of the library's first input of the wave type, -1 if none.
 int waveInput();
 

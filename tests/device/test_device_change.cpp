@@ -17,25 +17,6 @@ namespace {
 
 using namespace qvtest;
 
-bool underWineWithPulse() {
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version") && std::getenv("PULSE_SERVER");
-}
-
-// Runs a shell command on the host. Wine starts Unix programs but gives no handle to wait on.
-void host(const std::string& command) {
-    std::string line = "/bin/sh -c \"" + command + "\"";
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                       &pi)) {
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-    }
-    sleepMs(700);
-}
-
 constexpr const char* spareSink = "quaverly_spare";
 
 // A second null sink for the length of a test; the first one is the default again afterwards.
@@ -80,7 +61,7 @@ void closeStream(FSOUND_STREAM* s) {
 }
 
 TEST(DefaultOutput, PlaysOnTheDefaultAgainAfterItsDeviceWentAway) {
-    if (!underWineWithPulse() || !std::getenv("QUAVERLY_SINK"))
+    if (!underTestEnvironment())
         GTEST_SKIP() << "needs the test environment's PulseAudio server";
     qvgen::WavSpec wav;
     wav.seconds = 30;

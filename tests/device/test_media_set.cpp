@@ -1,0 +1,151 @@
+// The shared media set (QUAVERLY_MEDIA, made by the encoders): every encoded stream is heard at
+// its pitch through the stream player, and every broken file is refused or played to its end
+// by the first player that takes it, promptly and without a crash.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "audio/bass23.h"
+#include "audio/fmod3.h"
+#include "tests/device/device_fixture.h"
+
+namespace {
+
+using namespace qvtest;
+
+struct Medium {
+    std::string path;
+    std::string name, kind, format;
+    double frequency = 0, seconds = 0;
+};
+
+std::string mediaFolder() {
+    const char* dir = std::getenv("QUAVERLY_MEDIA");
+    if (!dir || !*dir)
+        return {};
+    std::string out = dir[0] == '/' ? std::string("Z:") + dir : dir;
+    for (char& c : out)
+        if (c == '/')
+            c = '\\';
+    return out;
+}
+
+std::vector<Medium> manifest(const std::string& folder) {
+    std::vector<Medium> all;
+    FILE* f = std::fopen((folder + "\\manifest.tsv").c_str(), "r");
+    if (!f)
+        return all;
+    char line[1024];
+    while (std::fgets(line, sizeof line, f)) {
+        if (line[0] == '#')
+            continue;
+        std::istringstream row(line);
+        Medium m;
+        std::string frequency, seconds;
+        std::getline(row, m.name, '\t');
+        std::getline(row, m.kind, '\t');
+        std::getline(row, m.format, '\t');
+        std::getline(row, frequency, '\t');
+        std::getline(row, seconds, '\t');
+        m.frequency = std::atof(frequency.c_str());
+        m.seconds = std::atof(seconds.c_str());
+        m.path = folder + "\\" + m.name;
+        all.push_back(m);
+    }
+    std::fclose(f);
+    return all;
+}
+
+class MediaSet : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::string folder = mediaFolder();
+        if (folder.empty())
+            GTEST_SKIP() << "QUAVERLY_MEDIA is not set";
+        media = manifest(folder);
+        ASSERT_FALSE(media.empty()) << "no manifest in " << folder;
+    }
+    std::vector<Medium> media;
+};
+
+TEST_F(MediaSet, EveryEncodedStreamIsHeardAtItsPitchAndHasItsLength) {
+    int heard = 0;
+    for (const Medium& m : media) {
+        if (m.kind != "stream" || m.seconds > 10)
+            continue;
+        SCOPED_TRACE(m.name);
+        FSOUND_STREAM* s = FSOUND_Stream_Open(m.path.c_str(), FSOUND_NORMAL, 0, 0);
+        ASSERT_NE(s, nullptr);
+        EXPECT_NEAR(FSOUND_Stream_GetLengthMs(s), m.seconds * 1000, 30);
+        ASSERT_GE(FSOUND_Stream_Play(FSOUND_FREE, s), 0);
+        FSOUND_SetVolume(FSOUND_ALL, 255);
+        sleepMs(300);
+        EXPECT_NEAR(listen(0.5, m.frequency).frequency, m.frequency, 0.03 * m.frequency);
+        FSOUND_Stream_Stop(s);
+        FSOUND_Stream_Close(s);
+        ++heard;
+    }
+    EXPECT_GE(heard, 4); // Vorbis, MP3, FLAC, Opus
+}
+
+// Calls that take longer than this count as hanging.
+constexpr DWORD promptMs = 2000;
+
+TEST_F(MediaSet, EveryBrokenFileIsRefusedOrPlaysAndIsReleasedPromptly) {
+    std::vector<Medium> broken;
+    for (const Medium& m : media)
+        if (m.kind == "broken")
+            broken.push_back(m);
+    Medium longPath;
+    longPath.name = "a path of 1023 characters";
+    longPath.path = "C:\\" + std::string(1020, 'x');
+    broken.push_back(longPath);
+    ASSERT_GT(broken.size(), 10u);
+
+    BASS_Start();
+    BASS_SetVolume(0);
+    for (const Medium& m : broken) {
+        SCOPED_TRACE(m.name);
+        const DWORD t0 = GetTickCount();
+        if (FMUSIC_MODULE* mod = FMUSIC_LoadSong(m.path.c_str())) {
+            FMUSIC_SetMasterVolume(mod, 0);
+            FMUSIC_PlaySong(mod);
+            sleepMs(100);
+            FMUSIC_GetOrder(mod);
+            FMUSIC_StopSong(mod);
+        } else if (FSOUND_STREAM* s = FSOUND_Stream_Open(m.path.c_str(), FSOUND_NORMAL, 0, 0)) {
+            FSOUND_SetVolume(FSOUND_ALL, 0);
+            FSOUND_Stream_Play(FSOUND_FREE, s);
+            sleepMs(100);
+            FSOUND_Stream_SetTime(s, FSOUND_Stream_GetLengthMs(s) / 2);
+            FSOUND_Stream_GetTime(s);
+            FSOUND_Stream_Stop(s);
+            FSOUND_Stream_Close(s);
+        } else if (HMUSIC music = BASS_MusicLoad(FALSE, m.path.c_str(), 0, 0, 0x2B200, 0)) {
+            BASS_ChannelPlay(music, FALSE);
+            sleepMs(100);
+            BASS_MusicGetOrderPosition(music);
+            BASS_ChannelStop(music);
+        }
+        EXPECT_LT(GetTickCount() - t0, promptMs + 100);
+    }
+    BASS_SetVolume(255);
+    // Still alive and still playing.
+    qvgen::WavSpec wav;
+    FSOUND_STREAM* s = FSOUND_Stream_Open(writeTemp("after.wav", qvgen::wavTone(wav)).c_str(),
+                                          FSOUND_NORMAL, 0, 0);
+    ASSERT_NE(s, nullptr);
+    ASSERT_GE(FSOUND_Stream_Play(FSOUND_FREE, s), 0);
+    FSOUND_SetVolume(FSOUND_ALL, 255);
+    sleepMs(300);
+    EXPECT_NEAR(listen(0.5, wav.frequency).frequency, wav.frequency, 0.03 * wav.frequency);
+    FSOUND_Stream_Close(s);
+}
+
+} // namespace

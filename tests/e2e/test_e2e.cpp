@@ -9,10 +9,12 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <string>
 
 #include "tests/e2e/harness.h"
 #include "tests/gen/gen.h"
+#include "tests/midi/midi_writers.h"
 
 using namespace e2e;
 
@@ -24,7 +26,7 @@ const char* const mediaFolder = "C:\\qvmedia";
 
 // Files the tests play: streams made by the media script, modules made here.
 struct Media {
-    std::string ogg, mp3, mod, mtm, umx;
+    std::string ogg, mp3, mod, mtm, umx, midi;
 };
 
 Media prepareMedia() {
@@ -55,6 +57,12 @@ Media prepareMedia() {
     inner.frequency = 770;
     m.umx = std::string(mediaFolder) + "\\tone770.umx";
     writeFile(m.umx, qvgen::umx(qvgen::module(inner), qvgen::ModuleFormat::It));
+    // Four bars of A4 struck on every beat at 120 beats a minute, on the General MIDI piano.
+    midiwrite::Track track;
+    for (int beat = 0; beat < 16; ++beat)
+        track.add(beat == 0 ? 0 : 60, {0x90, 69, 100}).add(420, {0x80, 69, 0});
+    m.midi = std::string(mediaFolder) + "\\a440.mid";
+    writeFile(m.midi, midiwrite::smf(0, 480, {track}));
     return m;
 }
 
@@ -112,13 +120,20 @@ TEST_F(EndToEnd, PlaylistPlaysThroughAndWrapsToTheFirstEntry) {
     EXPECT_NE(app.text(statusLine).find("/00:03"), std::string::npos) << app.text(statusLine);
 
     ASSERT_GE(waitForTone(660, 6000), 0) << "the MP3 did not follow";
-    double gapStart = monitor.nowMs();
+    double mp3Heard = monitor.capturedMs();
     ASSERT_GE(waitForTone(550, 6000), 0) << "the MOD did not follow";
+    // The end-of-track gap: the longest silence between the MP3's sound and the MOD's.
+    double silentRun = 0, longest = 0;
+    for (double t = mp3Heard; t < monitor.capturedMs(); t += 5) {
+        silentRun = levelDb(monitor.between(t, t + 5)) < -50 ? silentRun + 5 : 0;
+        longest = std::max(longest, silentRun);
+    }
+    printf("end-of-track gap (MP3 to MOD): %.0f ms\n", longest);
+    EXPECT_LT(longest, 1500) << "the next track should follow within the tick and the 100 ms wait";
     sleepMs(1200);
     EXPECT_EQ(app.text(statusLine).rfind("Order: ", 0), 0u) << app.text(statusLine);
     EXPECT_NE(app.text(statusLine).find("/02"), std::string::npos) << app.text(statusLine);
     ASSERT_GE(waitForTone(440, 8000), 0) << "the playlist did not wrap to its first entry";
-    printf("mp3 to mod change seen after %.0f ms\n", monitor.nowMs() - gapStart);
 }
 
 TEST_F(EndToEnd, PauseLoopAndSeek) {
@@ -167,6 +182,16 @@ TEST_F(EndToEnd, ModulesOnlyTheSecondLibraryTakesPlayWithItsOrderStatus) {
     EXPECT_NE(app.text(statusLine).find(" : 02"), std::string::npos) << app.text(statusLine);
     app.click(nextButton);
     ASSERT_GE(waitForTone(770, 3000), 0) << "the UMX was not heard";
+}
+
+TEST_F(EndToEnd, MidiPlaysThroughTheLoopingModulePlayer) {
+    ASSERT_TRUE(app.addFile(media.midi));
+    app.click(playButton);
+    ASSERT_GE(waitForTone(440, 4000), 0) << "the MIDI file's A4 was not heard";
+    sleepMs(1100);
+    std::string status = app.text(statusLine);
+    EXPECT_EQ(status.rfind("Order: 0", 0), 0u) << status;
+    EXPECT_NE(status.find("/03"), std::string::npos) << status;
 }
 
 // Reads a WAV file's header and data; false if it is not a well-formed capture file.

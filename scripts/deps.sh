@@ -25,7 +25,8 @@ PACKAGES=(
 )
 
 # Build order matters: later libraries find earlier ones through pkg-config.
-LIBS=(ogg vorbis mpg123 flac opus opusfile soxr openmpt)
+# (Not named LIBS: the builds below unset that, it is a make variable.)
+CROSS_LIBS=(ogg vorbis mpg123 flac opus opusfile soxr openmpt)
 declare -A SOURCE_PACKAGE=(
   [ogg]=libogg [vorbis]=libvorbis [mpg123]=mpg123 [flac]=flac
   [opus]=opus [opusfile]=opusfile [soxr]=libsoxr [openmpt]=libopenmpt
@@ -424,7 +425,7 @@ build_cross_libs() {
     rm -f "$prefix"/lib/*.la
   fi
 
-  for lib in "${LIBS[@]}"; do
+  for lib in "${CROSS_LIBS[@]}"; do
     printf '[deps]   %-9s %4s s\n' "$lib" "$(cat "$prefix/stamps/$lib")"
   done
   ln -sfn "mingw64-$key" "$cache_root/mingw64.new.$$"
@@ -434,7 +435,7 @@ build_cross_libs() {
 
 libs_to_build() {
   local lib
-  for lib in "${LIBS[@]}"; do
+  for lib in "${CROSS_LIBS[@]}"; do
     [[ -f $prefix/stamps/$lib ]] || printf '%s\n' "$lib"
   done
 }

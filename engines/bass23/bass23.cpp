@@ -140,6 +140,23 @@ void release(Music& m) {
     m.channel = 0;
 }
 
+// Lets the device sleep while nothing of ours is to be heard; run at the end of every call that
+// may start, stop or pause a music or the output, or notice that a music has ended.
+void updateActivity() {
+    if (!lib.initialised)
+        return;
+    bool any = false;
+    if (!mixer().masterPaused()) {
+        for (const auto& [handle, m] : lib.musics)
+            any = any || (m.channel && mixer().state(m.channel) == qvcore::ChannelState::Playing);
+    }
+    lib.out.setActive(any);
+}
+
+struct Activity {
+    ~Activity() { updateActivity(); }
+};
+
 void applyOutputLevel() {
     if (lib.out.mixer())
         mixer().setMasterVolume(static_cast<int>(std::lround(lib.outputLevel * 255.0)));
@@ -221,6 +238,7 @@ BOOL BASSDEF(BASS_Free)(void) {
 
 BOOL BASSDEF(BASS_Stop)(void) {
     Lock lock(apiLock);
+    Activity activity;
     if (!lib.initialised)
         return FALSE;
     for (auto& [handle, m] : lib.musics)
@@ -233,6 +251,7 @@ BOOL BASSDEF(BASS_Stop)(void) {
 
 BOOL BASSDEF(BASS_Start)(void) {
     Lock lock(apiLock);
+    Activity activity;
     if (!lib.initialised || !lib.out.ensureDevice())
         return FALSE;
     mixer().setMasterPaused(false);
@@ -242,6 +261,7 @@ BOOL BASSDEF(BASS_Start)(void) {
 
 BOOL BASSDEF(BASS_Pause)(void) {
     Lock lock(apiLock);
+    Activity activity;
     if (!lib.initialised)
         return FALSE;
     mixer().setMasterPaused(true);
@@ -312,6 +332,7 @@ DWORD BASSDEF(BASS_MusicGetOrders)(HMUSIC handle) {
 
 DWORD BASSDEF(BASS_MusicGetOrderPosition)(HMUSIC handle) {
     Lock lock(apiLock);
+    Activity activity;
     Music* m = findMusic(handle);
     if (!m)
         return failedValue;
@@ -325,6 +346,7 @@ DWORD BASSDEF(BASS_MusicGetOrderPosition)(HMUSIC handle) {
 
 BOOL BASSDEF(BASS_ChannelPlay)(DWORD handle, BOOL restart) {
     Lock lock(apiLock);
+    Activity activity;
     if (handle == lib.recordHandle && handle != 0)
         return lib.recording && lib.recording->active();
     Music* m = findMusic(handle);
@@ -335,6 +357,7 @@ BOOL BASSDEF(BASS_ChannelPlay)(DWORD handle, BOOL restart) {
 
 BOOL BASSDEF(BASS_ChannelStop)(DWORD handle) {
     Lock lock(apiLock);
+    Activity activity;
     if (handle != 0 && handle == lib.recordHandle) {
         endRecording(lock);
         return TRUE;
@@ -348,6 +371,7 @@ BOOL BASSDEF(BASS_ChannelStop)(DWORD handle) {
 
 DWORD BASSDEF(BASS_ChannelIsActive)(DWORD handle) {
     Lock lock(apiLock);
+    Activity activity;
     if (handle != 0 && handle == lib.recordHandle)
         return lib.recording && lib.recording->active() ? BASS_ACTIVE_PLAYING : BASS_ACTIVE_STOPPED;
     Music* m = findMusic(handle);
@@ -363,6 +387,7 @@ DWORD BASSDEF(BASS_ChannelIsActive)(DWORD handle) {
 
 BOOL BASSDEF(BASS_ChannelSetPosition)(DWORD handle, QWORD pos) {
     Lock lock(apiLock);
+    Activity activity;
     Music* m = findMusic(handle);
     if (!m)
         return FALSE;

@@ -73,9 +73,8 @@ namespace {
 class Pipeline {
 public:
     Pipeline(RecordState& s, uint32_t inRate)
-        : s_(s), chunk_(inRate / 10), resampler_(inRate, s.freq, 2),
-          in_(2 * chunk_, 0.0f), zeros_(2 * chunk_, 0.0f),
-          out_(2 * resampler_.maxOutput(chunk_), 0.0f),
+        : s_(s), chunk_(inRate / 10), resampler_(inRate, s.freq, 2), in_(2 * chunk_, 0.0f),
+          zeros_(2 * chunk_, 0.0f), out_(2 * resampler_.maxOutput(chunk_), 0.0f),
           block_(2 * resampler_.maxOutput(chunk_), 0) {}
 
     bool ok() const { return resampler_.ok(); }

@@ -48,6 +48,9 @@ struct OutputState {
     Handle stopEvent{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     Handle readyEvent{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     Handle doneEvent{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    Handle wakeEvent{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    // Something is to be heard; while it is not, the device may be stopped.
+    std::atomic<bool> active{true};
 
     // Written by the render thread before readyEvent, read after it.
     HRESULT initResult = E_FAIL;
@@ -131,6 +134,10 @@ public:
     void run();
 
 private:
+    HRESULT activate();
+    void deactivate();
+    bool start(bool withSound);
+    bool sleep();
     void render(BYTE* data, UINT32 frames);
 
     std::shared_ptr<OutputState> state_;
@@ -153,32 +160,13 @@ HRESULT RenderSession::open() {
     hr = enumerator_->GetDefaultAudioEndpoint(eRender, eConsole, device_.put());
     if (FAILED(hr))
         return hr;
-    hr = device_->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, client_.putVoid());
-    if (FAILED(hr))
-        return hr;
-    CoTaskMem<WAVEFORMATEX> mix;
-    hr = client_->GetMixFormat(mix.put());
-    if (FAILED(hr))
-        return hr;
-    if (!describeFormat(mix.get(), format_))
-        return AUDCLNT_E_UNSUPPORTED_FORMAT;
-    hr = client_->Initialize(AUDCLNT_SHAREMODE_SHARED,
-                             AUDCLNT_STREAMFLAGS_EVENTCALLBACK | AUDCLNT_STREAMFLAGS_NOPERSIST,
-                             bufferDuration, 0, mix.get(), nullptr);
-    if (FAILED(hr))
-        return hr;
     if (!audioEvent_.h)
         return E_OUTOFMEMORY;
-    hr = client_->SetEventHandle(audioEvent_.h);
+    hr = activate();
     if (FAILED(hr))
         return hr;
-    hr = client_->GetBufferSize(&bufferFrames_);
-    if (FAILED(hr))
-        return hr;
-    hr = client_->GetService(__uuidof(IAudioRenderClient), renderClient_.putVoid());
-    if (FAILED(hr))
-        return hr;
-    scratch_.assign(static_cast<size_t>(bufferFrames_) * 2, 0.0f);
+    // Room for a buffer somewhat larger than this one, should a later activation get one.
+    scratch_.assign(static_cast<size_t>(bufferFrames_) * 4, 0.0f);
 
     CoTaskMem<WCHAR> id;
     if (SUCCEEDED(device_->GetId(id.put())) && id.get()) {
@@ -191,6 +179,46 @@ HRESULT RenderSession::open() {
     }
     state_->rate = format_.rate;
     return S_OK;
+}
+
+// A stream on the device in its mix format. After the first time the format must stay what it
+// was: the mixer renders at that rate.
+HRESULT RenderSession::activate() {
+    HRESULT hr = device_->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, client_.putVoid());
+    if (FAILED(hr))
+        return hr;
+    CoTaskMem<WAVEFORMATEX> mix;
+    hr = client_->GetMixFormat(mix.put());
+    if (FAILED(hr))
+        return hr;
+    DeviceFormat format;
+    if (!describeFormat(mix.get(), format))
+        return AUDCLNT_E_UNSUPPORTED_FORMAT;
+    if (format_.rate && (format.rate != format_.rate || format.kind != format_.kind ||
+                         format.channels != format_.channels))
+        return AUDCLNT_E_UNSUPPORTED_FORMAT;
+    format_ = format;
+    hr = client_->Initialize(AUDCLNT_SHAREMODE_SHARED,
+                             AUDCLNT_STREAMFLAGS_EVENTCALLBACK | AUDCLNT_STREAMFLAGS_NOPERSIST,
+                             bufferDuration, 0, mix.get(), nullptr);
+    if (FAILED(hr))
+        return hr;
+    hr = client_->SetEventHandle(audioEvent_.h);
+    if (FAILED(hr))
+        return hr;
+    hr = client_->GetBufferSize(&bufferFrames_);
+    if (FAILED(hr))
+        return hr;
+    if (!scratch_.empty() && 2 * static_cast<size_t>(bufferFrames_) > scratch_.size())
+        return AUDCLNT_E_BUFFER_SIZE_ERROR;
+    return client_->GetService(__uuidof(IAudioRenderClient), renderClient_.putVoid());
+}
+
+void RenderSession::deactivate() {
+    if (client_)
+        client_->Stop();
+    renderClient_.reset();
+    client_.reset();
 }
 
 void RenderSession::render(BYTE* data, UINT32 frames) {
@@ -207,21 +235,63 @@ void RenderSession::render(BYTE* data, UINT32 frames) {
     stereoToDevice(scratch_.data(), frames, format_, data);
 }
 
+bool RenderSession::start(bool withSound) {
+    // Start from a full buffer, so the first period does not underrun.
+    BYTE* data = nullptr;
+    UINT32 padding = 0;
+    if (FAILED(client_->GetCurrentPadding(&padding)) || padding > bufferFrames_)
+        return false;
+    const UINT32 space = bufferFrames_ - padding;
+    if (space > 0) {
+        if (FAILED(renderClient_->GetBuffer(space, &data)))
+            return false;
+        if (withSound)
+            render(data, space);
+        if (FAILED(renderClient_->ReleaseBuffer(space, withSound ? 0 : AUDCLNT_BUFFERFLAGS_SILENT)))
+            return false;
+    }
+    return SUCCEEDED(client_->Start());
+}
+
+// Waits, with the device stopped, until something is to be heard again (true) or the stream
+// is closed (false).
+bool RenderSession::sleep() {
+    HANDLE waits[2] = {state_->stopEvent.h, state_->wakeEvent.h};
+    for (;;) {
+        DWORD w = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        if (w != WAIT_OBJECT_0 + 1)
+            return false;
+        if (state_->active.load())
+            return true;
+    }
+}
+
 void RenderSession::run() {
     DWORD taskIndex = 0;
     HANDLE mmcss = AvSetMmThreadCharacteristicsW(L"Pro Audio", &taskIndex);
-
-    // Start from a full buffer of silence, so the first period does not underrun.
-    BYTE* data = nullptr;
-    if (SUCCEEDED(renderClient_->GetBuffer(bufferFrames_, &data)))
-        renderClient_->ReleaseBuffer(bufferFrames_, AUDCLNT_BUFFERFLAGS_SILENT);
-    if (FAILED(client_->Start())) {
+    bool running = start(false);
+    if (!running)
         state_->lost = true;
-        return;
-    }
+    // After a while with nothing to be heard the stream is closed: under Wine a stream costs a
+    // few per cent of a core even when it is stopped. It reopens on the same device. A pause or
+    // the step to the next track keeps it open, as reopening may take a moment to be heard.
+    const UINT32 idleTail = format_.rate * 5;
+    UINT32 idleFrames = 0;
 
     HANDLE waits[2] = {state_->stopEvent.h, audioEvent_.h};
-    for (;;) {
+    while (!state_->lost.load()) {
+        if (!running) {
+            state_->queued.store(0, std::memory_order_relaxed);
+            deactivate();
+            if (!sleep())
+                break;
+            if (FAILED(activate()) || !start(true)) {
+                state_->lost = true;
+                break;
+            }
+            running = true;
+            idleFrames = 0;
+        }
         DWORD w = WaitForMultipleObjects(2, waits, FALSE, pollMs);
         if (w == WAIT_OBJECT_0)
             break;
@@ -238,6 +308,7 @@ void RenderSession::run() {
         state_->queued.store(padding, std::memory_order_relaxed);
         if (space == 0)
             continue;
+        BYTE* data = nullptr;
         if (FAILED(renderClient_->GetBuffer(space, &data))) {
             state_->lost = true;
             break;
@@ -247,8 +318,13 @@ void RenderSession::run() {
             state_->lost = true;
             break;
         }
+        if (state_->active.load()) {
+            idleFrames = 0;
+        } else if ((idleFrames += space) >= idleTail) {
+            running = false;
+        }
     }
-    client_->Stop();
+    deactivate();
     if (mmcss)
         AvRevertMmThreadCharacteristics(mmcss);
 }
@@ -285,7 +361,8 @@ void finish(OutputState& state, std::thread& thread) {
 bool OutputStream::open(RenderProc proc, void* user) {
     close();
     auto state = std::make_shared<OutputState>();
-    if (!proc || !state->stopEvent.h || !state->readyEvent.h || !state->doneEvent.h)
+    if (!proc || !state->stopEvent.h || !state->readyEvent.h || !state->doneEvent.h ||
+        !state->wakeEvent.h)
         return false;
     state->proc = proc;
     state->user = user;
@@ -328,6 +405,13 @@ bool OutputStream::needsReopen() const {
         FAILED(device->GetId(id.put())) || !id.get())
         return true; // no default output any more: opening again will tell
     return state_->deviceId != id.get();
+}
+
+void OutputStream::setActive(bool active) {
+    if (!state_ || state_->active.exchange(active) == active)
+        return;
+    if (active)
+        SetEvent(state_->wakeEvent.h);
 }
 
 uint32_t OutputStream::rate() const {

@@ -186,6 +186,26 @@ int freeStreamNumber() {
     return -1;
 }
 
+// Lets the device sleep while nothing of ours is to be heard; run at the end of every call that
+// may start, stop or pause a channel, or notice that one has ended.
+void updateActivity() {
+    if (!lib.initialised)
+        return;
+    auto playing = [](ChannelId c) {
+        return c && mixer().state(c) == qvcore::ChannelState::Playing;
+    };
+    bool any = false;
+    for (const auto& [key, s] : lib.streams)
+        any = any || playing(s.channel);
+    for (const auto& [key, m] : lib.modules)
+        any = any || playing(m.channel);
+    lib.out.setActive(any);
+}
+
+struct Activity {
+    ~Activity() { updateActivity(); }
+};
+
 void resetLibrary() {
     lib.out.close();
     lib.modules.clear();
@@ -256,6 +276,7 @@ signed char F_API FSOUND_SetVolume(int channel, int vol) {
 
 signed char F_API FSOUND_SetPaused(int channel, signed char paused) {
     std::lock_guard<std::mutex> lock(apiLock);
+    Activity activity;
     if (!lib.initialised)
         return fail(FMOD_ERR_UNINITIALIZED);
     bool found = false;
@@ -297,6 +318,7 @@ FMUSIC_MODULE* F_API FMUSIC_LoadSong(const char* name) {
 
 signed char F_API FMUSIC_PlaySong(FMUSIC_MODULE* mod) {
     std::lock_guard<std::mutex> lock(apiLock);
+    Activity activity;
     Module* m = checked(findModule(mod));
     if (!m)
         return FALSE;
@@ -315,6 +337,7 @@ signed char F_API FMUSIC_PlaySong(FMUSIC_MODULE* mod) {
 
 signed char F_API FMUSIC_StopSong(FMUSIC_MODULE* mod) {
     std::lock_guard<std::mutex> lock(apiLock);
+    Activity activity;
     Module* m = checked(findModule(mod));
     if (!m)
         return FALSE;
@@ -335,6 +358,7 @@ signed char F_API FMUSIC_SetMasterVolume(FMUSIC_MODULE* mod, int volume) {
 
 signed char F_API FMUSIC_SetPaused(FMUSIC_MODULE* mod, signed char pause) {
     std::lock_guard<std::mutex> lock(apiLock);
+    Activity activity;
     Module* m = checked(findModule(mod));
     if (!m)
         return FALSE;
@@ -345,6 +369,7 @@ signed char F_API FMUSIC_SetPaused(FMUSIC_MODULE* mod, signed char pause) {
 
 signed char F_API FMUSIC_SetOrder(FMUSIC_MODULE* mod, int order) {
     std::lock_guard<std::mutex> lock(apiLock);
+    Activity activity;
     Module* m = checked(findModule(mod));
     if (!m)
         return FALSE;
@@ -414,6 +439,7 @@ FSOUND_STREAM* F_API FSOUND_Stream_Open(const char* name_or_data, unsigned int, 
 
 int F_API FSOUND_Stream_Play(int channel, FSOUND_STREAM* stream) {
     std::lock_guard<std::mutex> lock(apiLock);
+    Activity activity;
     Stream* s = checked(findStream(stream));
     if (!s)
         return -1;
@@ -446,6 +472,7 @@ int F_API FSOUND_Stream_Play(int channel, FSOUND_STREAM* stream) {
 
 signed char F_API FSOUND_Stream_Stop(FSOUND_STREAM* stream) {
     std::lock_guard<std::mutex> lock(apiLock);
+    Activity activity;
     Stream* s = checked(findStream(stream));
     if (!s)
         return FALSE;
@@ -457,6 +484,7 @@ signed char F_API FSOUND_Stream_Stop(FSOUND_STREAM* stream) {
 
 signed char F_API FSOUND_Stream_Close(FSOUND_STREAM* stream) {
     std::lock_guard<std::mutex> lock(apiLock);
+    Activity activity;
     Stream* s = checked(findStream(stream));
     if (!s)
         return FALSE;
@@ -476,6 +504,7 @@ int F_API FSOUND_Stream_GetLengthMs(FSOUND_STREAM* stream) {
 
 int F_API FSOUND_Stream_GetTime(FSOUND_STREAM* stream) {
     std::lock_guard<std::mutex> lock(apiLock);
+    Activity activity;
     Stream* s = checked(findStream(stream));
     if (!s)
         return 0;
@@ -485,6 +514,7 @@ int F_API FSOUND_Stream_GetTime(FSOUND_STREAM* stream) {
 
 signed char F_API FSOUND_Stream_SetTime(FSOUND_STREAM* stream, int ms) {
     std::lock_guard<std::mutex> lock(apiLock);
+    Activity activity;
     Stream* s = checked(findStream(stream));
     if (!s)
         return FALSE;

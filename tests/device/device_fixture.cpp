@@ -162,6 +162,24 @@ Heard listen(double seconds, double expected) {
     return h;
 }
 
+bool waitUntilHeard(double frequency, int timeoutMs) {
+    for (int waited = 0; waited < timeoutMs; waited += 250) {
+        const std::vector<float> all = record(0.25);
+        if (qvgen::toneLevelDb(all.data(), all.size() / 2, recordRate, frequency) > -40.0)
+            return true;
+    }
+    return false;
+}
+
+bool waitUntilSilent(double frequency, int timeoutMs) {
+    for (int waited = 0; waited < timeoutMs; waited += 250) {
+        const std::vector<float> all = record(0.25);
+        if (qvgen::toneLevelDb(all.data(), all.size() / 2, recordRate, frequency) < -60.0)
+            return true;
+    }
+    return false;
+}
+
 double moduleReferenceDb(const qvgen::Bytes& module, double frequency) {
     auto decoder = qvcore::openModule(qvcore::FileData::fromBytes(module.data(), module.size()),
                                       qvcore::ModuleEnd::Stop);

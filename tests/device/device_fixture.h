@@ -29,6 +29,13 @@ struct Heard {
 // Records and analyses, leaving out the first 100 ms (device latency).
 Heard listen(double seconds, double expected);
 
+// Waits until a tone at `frequency` is heard (a stream that starts may take a moment to reach
+// the sink); false after `timeoutMs`.
+bool waitUntilHeard(double frequency, int timeoutMs = 4000);
+
+// Waits until that tone is no longer heard; false after `timeoutMs`.
+bool waitUntilSilent(double frequency, int timeoutMs = 4000);
+
 // The level a module's tone has when rendered straight from the core at recordRate.
 double moduleReferenceDb(const qvgen::Bytes& module, double frequency);
 

@@ -15,6 +15,16 @@ constexpr double silentDb = -60.0;
 constexpr double toneHz = 440.0;
 constexpr int settleMs = 300; // output latency plus the device's buffers
 
+// Polls `done` for up to `timeoutMs`.
+template <class F> bool waitFor(F done, int timeoutMs = 4000) {
+    for (int waited = 0; waited < timeoutMs; waited += 20) {
+        if (done())
+            return true;
+        sleepMs(20);
+    }
+    return done();
+}
+
 double sineDb(double amplitude) {
     return 20.0 * std::log10(amplitude) - 3.0103;
 }
@@ -89,14 +99,14 @@ struct MusicPlay {
 };
 
 TEST(FmodStream, PlaysAToneAtItsPitchAndLevel) {
-    StreamPlay play(toneWav("tone.wav", 5));
-    sleepMs(settleMs);
+    StreamPlay play(toneWav("tone.wav", 8));
+    ASSERT_TRUE(waitUntilHeard(toneHz));
     expectTone(listen(1.0, toneHz), toneHz, sineDb(0.5));
 }
 
 TEST(FmodStream, PauseGivesSilenceAndResumeGoesOnFromThere) {
-    StreamPlay play(toneWav("tone.wav", 8));
-    sleepMs(settleMs);
+    StreamPlay play(toneWav("tone.wav", 10));
+    ASSERT_TRUE(waitUntilHeard(toneHz));
     ASSERT_TRUE(FSOUND_SetPaused(FSOUND_ALL, TRUE));
     sleepMs(settleMs);
     const int pausedAt = FSOUND_Stream_GetTime(play.stream);
@@ -112,8 +122,8 @@ TEST(FmodStream, PauseGivesSilenceAndResumeGoesOnFromThere) {
 }
 
 TEST(FmodStream, Volume64IsTwelveDecibelsBelow255) {
-    StreamPlay play(toneWav("tone.wav", 8));
-    sleepMs(settleMs);
+    StreamPlay play(toneWav("tone.wav", 10));
+    ASSERT_TRUE(waitUntilHeard(toneHz));
     const double full = listen(0.8, toneHz).toneDb;
     FSOUND_SetVolume(FSOUND_ALL, 64);
     sleepMs(settleMs);
@@ -124,15 +134,16 @@ TEST(FmodStream, Volume64IsTwelveDecibelsBelow255) {
 TEST(FmodStream, SetBackToZeroAfterItsEndPlaysAgain) {
     StreamPlay play(toneWav("short.wav", 1.0));
     EXPECT_EQ(FSOUND_Stream_GetLengthMs(play.stream), 1000);
-    sleepMs(1600);
+    ASSERT_TRUE(waitFor([&] { return FSOUND_Stream_GetTime(play.stream) >= 950; }));
+    ASSERT_TRUE(waitUntilSilent(toneHz));
     EXPECT_GE(FSOUND_Stream_GetTime(play.stream), 950);
-    EXPECT_LT(listen(0.4, toneHz).rmsDb, silentDb);
 
     ASSERT_TRUE(FSOUND_Stream_SetTime(play.stream, 0));
-    sleepMs(150);
-    expectTone(listen(0.5, toneHz), toneHz, sineDb(0.5));
+    const int at = FSOUND_Stream_GetTime(play.stream);
+    EXPECT_LT(at, 100);
+    ASSERT_TRUE(waitUntilHeard(toneHz, 900));
     const int t = FSOUND_Stream_GetTime(play.stream);
-    EXPECT_GT(t, 300);
+    EXPECT_GT(t, at);
     EXPECT_LE(t, 1000);
 }
 
@@ -141,7 +152,7 @@ TEST(FmodModule, PlaysAtItsPitchAndLevel) {
     const qvgen::Bytes bytes = qvgen::module(spec);
     const double hz = qvgen::moduleFrequency(spec);
     ModulePlay play(writeTemp("long.xm", bytes));
-    sleepMs(settleMs);
+    ASSERT_TRUE(waitUntilHeard(hz));
     expectTone(listen(1.0, hz), hz, moduleReferenceDb(bytes, hz));
 }
 
@@ -149,7 +160,7 @@ TEST(FmodModule, PauseVolumeAndResume) {
     const qvgen::ModuleSpec spec = longModule(qvgen::ModuleFormat::S3m);
     const double hz = qvgen::moduleFrequency(spec);
     ModulePlay play(writeTemp("long.s3m", qvgen::module(spec)));
-    sleepMs(settleMs);
+    ASSERT_TRUE(waitUntilHeard(hz));
     const double full = listen(0.8, hz).toneDb;
 
     ASSERT_TRUE(FMUSIC_SetPaused(play.mod, TRUE));
@@ -169,10 +180,9 @@ TEST(FmodModule, PlaysPastItsEndFromItsStart) {
     const double hz = qvgen::moduleFrequency(spec);
     ModulePlay play(writeTemp("short.mod", qvgen::module(spec)));
     ASSERT_EQ(FMUSIC_GetNumOrders(play.mod), 2);
-    sleepMs(1300); // 1.92 s in all, order 1 from 0.96 s
-    EXPECT_EQ(FMUSIC_GetOrder(play.mod), 1);
-    sleepMs(1100); // past the end: the second pass is in order 0
-    EXPECT_EQ(FMUSIC_GetOrder(play.mod), 0);
+    // 1.92 s in all, order 1 from 0.96 s; then order 0 of the next pass.
+    ASSERT_TRUE(waitFor([&] { return FMUSIC_GetOrder(play.mod) == 1; }));
+    ASSERT_TRUE(waitFor([&] { return FMUSIC_GetOrder(play.mod) == 0; }));
     expectTone(listen(0.4, hz), hz, moduleReferenceDb(qvgen::module(spec), hz));
 }
 
@@ -182,7 +192,7 @@ TEST(BassModule, PlaysAtItsPitchAndLevel) {
     const qvgen::Bytes bytes = qvgen::module(spec);
     const double hz = qvgen::moduleFrequency(spec);
     MusicPlay play(writeTemp("long.mtm", bytes));
-    sleepMs(settleMs);
+    ASSERT_TRUE(waitUntilHeard(hz));
     expectTone(listen(1.0, hz), hz, moduleReferenceDb(bytes, hz));
 }
 
@@ -190,7 +200,7 @@ TEST(BassModule, PauseAndOutputVolumeActOnTheWholeOutput) {
     const qvgen::ModuleSpec spec = longModule(qvgen::ModuleFormat::It);
     const double hz = qvgen::moduleFrequency(spec);
     MusicPlay play(writeTemp("long.it", qvgen::module(spec)));
-    sleepMs(settleMs);
+    ASSERT_TRUE(waitUntilHeard(hz));
     const double full = listen(0.8, hz).toneDb;
 
     ASSERT_TRUE(BASS_Pause());
@@ -213,17 +223,18 @@ TEST(BassModule, StopsAtItsEndReportsInactiveAndRestarts) {
     const qvgen::ModuleSpec spec = shortModule(qvgen::ModuleFormat::Mod);
     const double hz = qvgen::moduleFrequency(spec);
     MusicPlay play(writeTemp("short.mod", qvgen::module(spec)));
-    sleepMs(1300);
+    ASSERT_TRUE(waitFor([&] { return (BASS_MusicGetOrderPosition(play.music) & 0xFFFF) == 1; }));
     EXPECT_EQ(BASS_ChannelIsActive(play.music), static_cast<DWORD>(BASS_ACTIVE_PLAYING));
-    EXPECT_EQ(BASS_MusicGetOrderPosition(play.music) & 0xFFFF, 1u);
-    sleepMs(1100);
+    ASSERT_TRUE(waitFor([&] { return BASS_ChannelIsActive(play.music) == BASS_ACTIVE_STOPPED; }));
+    EXPECT_TRUE(waitUntilSilent(hz));
+    sleepMs(500);
     EXPECT_EQ(BASS_ChannelIsActive(play.music), static_cast<DWORD>(BASS_ACTIVE_STOPPED));
     EXPECT_LT(listen(0.4, hz).rmsDb, silentDb);
 
     ASSERT_TRUE(BASS_ChannelPlay(play.music, TRUE));
-    sleepMs(settleMs);
     EXPECT_EQ(BASS_ChannelIsActive(play.music), static_cast<DWORD>(BASS_ACTIVE_PLAYING));
     EXPECT_EQ(BASS_MusicGetOrderPosition(play.music) & 0xFFFF, 0u);
+    ASSERT_TRUE(waitUntilHeard(hz));
     expectTone(listen(0.4, hz), hz, moduleReferenceDb(qvgen::module(spec), hz));
 }
 

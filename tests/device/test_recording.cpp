@@ -141,9 +141,11 @@ BOOL CALLBACK threeBlocks(HRECORD, void*, DWORD, DWORD) {
 TEST(Recording, ACallbackReturningFalseEndsTheRecording) {
     const HRECORD r = BASS_RecordStart(recordRate, 2, 0, threeBlocks, 0);
     ASSERT_NE(r, 0u);
-    Sleep(500);
-    EXPECT_EQ(untilFalse.load(), 3);
+    for (int i = 0; i < 200 && BASS_ChannelIsActive(r) != BASS_ACTIVE_STOPPED; ++i)
+        Sleep(20);
     EXPECT_EQ(BASS_ChannelIsActive(r), static_cast<DWORD>(BASS_ACTIVE_STOPPED));
+    Sleep(200);
+    EXPECT_EQ(untilFalse.load(), 3);
     BASS_ChannelStop(r);
     // The next recording starts as usual.
     const std::vector<float> after = record(0.5);

@@ -24,6 +24,7 @@ public:
             return false;
         mixer_ = std::make_unique<Mixer>(output_.rate(), maxBlockFrames, maxChannels);
         live_.store(mixer_.get(), std::memory_order_release);
+        setActive(false);
         return true;
     }
 
@@ -47,7 +48,14 @@ public:
         if (output_.rate() != mixer_->outputRate())
             mixer_->setOutputRate(output_.rate());
         live_.store(mixer_.get(), std::memory_order_release);
+        output_.setActive(active_);
         return true;
+    }
+
+    // Whether anything plays (see OutputStream::setActive); kept across a reopen.
+    void setActive(bool active) {
+        active_ = active;
+        output_.setActive(active);
     }
 
     Mixer* mixer() const { return mixer_.get(); }
@@ -66,6 +74,7 @@ private:
 
     OutputStream output_;
     std::unique_ptr<Mixer> mixer_;
+    bool active_ = false;
     // What the render thread mixes: null while the mixer is being set up for a new device.
     std::atomic<Mixer*> live_{nullptr};
 };

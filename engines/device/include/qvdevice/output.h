@@ -30,6 +30,9 @@ public:
     // The device went away, failed, or is no longer the default output (asks the system, so
     // call it from a thread with COM, before a play).
     bool needsReopen() const;
+    // Whether anything is to be heard. The stream starts active; while inactive the device is
+    // stopped after a short tail of silence, and made to run again at once when active.
+    void setActive(bool active);
     // Frames per second of the open stream (0 when closed).
     uint32_t rate() const;
     // Frames queued in the device but not yet heard (an estimate, for positions).

@@ -134,8 +134,11 @@ EOF
     for ((i = 0; i < 100; i++)); do
         _testenv_alive "$_testenv_pulse_pid" || break
         if timeout 5 pactl info 2>/dev/null | grep -q "^Default Sink: $TESTENV_SINK\$"; then
+            # A short latency keeps the sink working in small blocks, so a new stream or
+            # recording reaches it at once rather than up to a second late.
             pacat --playback --device="$TESTENV_SINK" --raw --format=s16le --rate=44100 \
-                --channels=2 --client-name=quaverly-keepalive </dev/zero >>"$log" 2>&1 &
+                --channels=2 --latency-msec=20 --client-name=quaverly-keepalive \
+                </dev/zero >>"$log" 2>&1 &
             _testenv_keepalive_pid=$!
             sleep 0.3
             _testenv_alive "$_testenv_keepalive_pid" ||

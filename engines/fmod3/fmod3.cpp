@@ -115,8 +115,16 @@ std::vector<std::string> soundBankCandidates() {
     if (n > 0 && n < sizeof buffer) {
         std::string folder(buffer, n);
         folder.resize(folder.find_last_of('\\') + 1);
-        paths.push_back(folder + "quaverly.sf2");
-        paths.push_back(folder + "quaverly.dls");
+        // Any SoundFont the user put beside the program.
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((folder + "*.sf2").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                    paths.push_back(folder + found.cFileName);
+            } while (FindNextFileA(search, &found));
+            FindClose(search);
+        }
     }
     n = GetSystemDirectoryA(buffer, sizeof buffer);
     if (n > 0 && n < sizeof buffer)

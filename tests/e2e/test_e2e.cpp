@@ -194,6 +194,22 @@ TEST_F(EndToEnd, MidiPlaysThroughTheLoopingModulePlayer) {
     EXPECT_NE(status.find("/03"), std::string::npos) << status;
 }
 
+// A SoundFont beside the program comes first: here one whose "piano" is a sine an octave up.
+TEST_F(EndToEnd, MidiUsesASoundFontBesideTheProgram) {
+    app.exit();
+    std::string exe = windowsPath(QUAVERLY_EXE_PATH);
+    std::string bank = exe.substr(0, exe.find_last_of('\\') + 1) + "zz-test-bank.sf2";
+    ASSERT_TRUE(writeFile(bank, midiwrite::soundFont({{880.0, 44000, 40, 69}}, {{0, 0, 0}})));
+    bool started = app.start();
+    if (started && app.addFile(media.midi)) {
+        app.click(playButton);
+        EXPECT_GE(waitForTone(880, 4000), 0) << "the bank beside the program was not used";
+    }
+    app.exit();
+    DeleteFileA(bank.c_str());
+    EXPECT_TRUE(started);
+}
+
 // Reads a WAV file's header and data; false if it is not a well-formed capture file.
 struct Wav {
     uint32_t riffSize = 0, dataSize = 0, fileSize = 0;

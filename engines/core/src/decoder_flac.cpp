@@ -205,12 +205,7 @@ private:
 } // namespace
 
 std::unique_ptr<Decoder> openFlacDecoder(std::shared_ptr<const FileData> file) {
-    if (!file)
-        return nullptr;
-    auto dec = std::make_unique<FlacDecoder>(std::move(file));
-    if (!dec->open())
-        return nullptr;
-    return dec;
+    return openWith<FlacDecoder>(std::move(file));
 }
 
 } // namespace qvcore::detail

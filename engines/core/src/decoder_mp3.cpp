@@ -118,12 +118,7 @@ private:
 } // namespace
 
 std::unique_ptr<Decoder> openMp3Decoder(std::shared_ptr<const FileData> file) {
-    if (!file)
-        return nullptr;
-    auto dec = std::make_unique<Mp3Decoder>(std::move(file));
-    if (!dec->open())
-        return nullptr;
-    return dec;
+    return openWith<Mp3Decoder>(std::move(file));
 }
 
 } // namespace qvcore::detail

@@ -93,12 +93,7 @@ private:
 } // namespace
 
 std::unique_ptr<Decoder> openOpusDecoder(std::shared_ptr<const FileData> file) {
-    if (!file)
-        return nullptr;
-    auto dec = std::make_unique<OpusDecoder>(std::move(file));
-    if (!dec->open())
-        return nullptr;
-    return dec;
+    return openWith<OpusDecoder>(std::move(file));
 }
 
 } // namespace qvcore::detail

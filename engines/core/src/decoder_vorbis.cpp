@@ -110,12 +110,7 @@ private:
 } // namespace
 
 std::unique_ptr<Decoder> openVorbisDecoder(std::shared_ptr<const FileData> file) {
-    if (!file)
-        return nullptr;
-    auto dec = std::make_unique<VorbisDecoder>(std::move(file));
-    if (!dec->open())
-        return nullptr;
-    return dec;
+    return openWith<VorbisDecoder>(std::move(file));
 }
 
 } // namespace qvcore::detail

@@ -84,6 +84,17 @@ std::size_t id3v2Length(const std::uint8_t* data, std::size_t size);
 // `allowEofAfter` accepts fewer when the frames end exactly at the end of the data.
 bool mpegFramesAt(const std::uint8_t* data, std::size_t size, int count, int allowEofAfter);
 
+// The stream openers share one shape: construct over the file, then open() must succeed.
+template <typename StreamDecoder>
+std::unique_ptr<Decoder> openWith(std::shared_ptr<const FileData> file) {
+    if (!file)
+        return nullptr;
+    auto dec = std::make_unique<StreamDecoder>(std::move(file));
+    if (!dec->open())
+        return nullptr;
+    return dec;
+}
+
 std::unique_ptr<Decoder> openModuleDecoder(std::shared_ptr<const FileData> file, ModuleEnd end);
 std::unique_ptr<Decoder> openVorbisDecoder(std::shared_ptr<const FileData> file);
 std::unique_ptr<Decoder> openOpusDecoder(std::shared_ptr<const FileData> file);

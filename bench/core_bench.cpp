@@ -186,16 +186,16 @@ std::vector<double> bestSeconds(const std::vector<std::function<uint64_t()>>& ru
 }
 
 Bytes encodeTone(const char* ext, const std::string& cmdFormat) {
-    qvgen::WavSpec spec;
-    spec.seconds = 60;
-    spec.rate = 44100;
-    spec.frequency = 440;
+    qvgen::WavSpec params;
+    params.seconds = 60;
+    params.rate = 44100;
+    params.frequency = 440;
     const fs::path dir = fs::temp_directory_path() / "quaverly-core-bench";
     fs::create_directories(dir);
     const fs::path wav = dir / "tone.wav";
     const fs::path out = dir / (std::string("tone.") + ext);
     {
-        const Bytes w = qvgen::wavTone(spec);
+        const Bytes w = qvgen::wavTone(params);
         std::ofstream(wav, std::ios::binary)
             .write(reinterpret_cast<const char*>(w.data()), static_cast<std::streamsize>(w.size()));
     }
@@ -209,12 +209,12 @@ Bytes encodeTone(const char* ext, const std::string& cmdFormat) {
 }
 
 Bytes moduleOf(qvgen::ModuleFormat format, int channels) {
-    qvgen::ModuleSpec spec;
-    spec.format = format;
-    spec.channels = channels;
-    spec.voices = channels;
-    spec.orders = 8; // 8 x 7.68 s: just over a minute
-    return qvgen::module(spec);
+    qvgen::ModuleSpec params;
+    params.format = format;
+    params.channels = channels;
+    params.voices = channels;
+    params.orders = 8; // 8 x 7.68 s: just over a minute
+    return qvgen::module(params);
 }
 
 } // namespace

@@ -19,14 +19,14 @@ constexpr unsigned streamMode = FSOUND_NORMAL | FSOUND_MPEGACCURATE;
 constexpr DWORD musicFlags = 0x2B200;
 
 std::string moduleFile(ModuleFormat format, int orders = 4) {
-    qvgen::ModuleSpec spec;
-    spec.format = format;
-    spec.orders = orders;
+    qvgen::ModuleSpec params;
+    params.format = format;
+    params.orders = orders;
     char name[32];
     std::snprintf(name, sizeof name, "m%d.%.*s", orders,
                   static_cast<int>(qvgen::moduleTypeName(format).size()),
                   qvgen::moduleTypeName(format).data());
-    return writeTemp(name, qvgen::module(spec));
+    return writeTemp(name, qvgen::module(params));
 }
 
 struct Takers {

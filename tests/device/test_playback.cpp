@@ -37,29 +37,29 @@ void expectTone(const Heard& h, double frequency, double levelDb) {
 }
 
 std::string toneWav(const char* name, double seconds) {
-    qvgen::WavSpec spec;
-    spec.frequency = toneHz;
-    spec.amplitude = 0.5;
-    spec.seconds = seconds;
-    spec.rate = 48000;
-    return writeTemp(name, qvgen::wavTone(spec));
+    qvgen::WavSpec params;
+    params.frequency = toneHz;
+    params.amplitude = 0.5;
+    params.seconds = seconds;
+    params.rate = 48000;
+    return writeTemp(name, qvgen::wavTone(params));
 }
 
 // A module that holds its tone for a minute, or one that ends after 1.92 s (two orders).
 qvgen::ModuleSpec longModule(qvgen::ModuleFormat format) {
-    qvgen::ModuleSpec spec;
-    spec.format = format;
-    spec.orders = 8;
-    return spec;
+    qvgen::ModuleSpec params;
+    params.format = format;
+    params.orders = 8;
+    return params;
 }
 
 qvgen::ModuleSpec shortModule(qvgen::ModuleFormat format) {
-    qvgen::ModuleSpec spec;
-    spec.format = format;
-    spec.orders = 2;
-    spec.rows = 16;
-    spec.speed = 3;
-    return spec;
+    qvgen::ModuleSpec params;
+    params.format = format;
+    params.orders = 2;
+    params.rows = 16;
+    params.speed = 3;
+    return params;
 }
 
 struct StreamPlay {
@@ -148,18 +148,18 @@ TEST(FmodStream, SetBackToZeroAfterItsEndPlaysAgain) {
 }
 
 TEST(FmodModule, PlaysAtItsPitchAndLevel) {
-    const qvgen::ModuleSpec spec = longModule(qvgen::ModuleFormat::Xm);
-    const qvgen::Bytes bytes = qvgen::module(spec);
-    const double hz = qvgen::moduleFrequency(spec);
+    const qvgen::ModuleSpec params = longModule(qvgen::ModuleFormat::Xm);
+    const qvgen::Bytes bytes = qvgen::module(params);
+    const double hz = qvgen::moduleFrequency(params);
     ModulePlay play(writeTemp("long.xm", bytes));
     ASSERT_TRUE(waitUntilHeard(hz));
     expectTone(listen(1.0, hz), hz, moduleReferenceDb(bytes, hz));
 }
 
 TEST(FmodModule, PauseVolumeAndResume) {
-    const qvgen::ModuleSpec spec = longModule(qvgen::ModuleFormat::S3m);
-    const double hz = qvgen::moduleFrequency(spec);
-    ModulePlay play(writeTemp("long.s3m", qvgen::module(spec)));
+    const qvgen::ModuleSpec params = longModule(qvgen::ModuleFormat::S3m);
+    const double hz = qvgen::moduleFrequency(params);
+    ModulePlay play(writeTemp("long.s3m", qvgen::module(params)));
     ASSERT_TRUE(waitUntilHeard(hz));
     const double full = listen(0.8, hz).toneDb;
 
@@ -176,30 +176,30 @@ TEST(FmodModule, PauseVolumeAndResume) {
 }
 
 TEST(FmodModule, PlaysPastItsEndFromItsStart) {
-    const qvgen::ModuleSpec spec = shortModule(qvgen::ModuleFormat::Mod);
-    const double hz = qvgen::moduleFrequency(spec);
-    ModulePlay play(writeTemp("short.mod", qvgen::module(spec)));
+    const qvgen::ModuleSpec params = shortModule(qvgen::ModuleFormat::Mod);
+    const double hz = qvgen::moduleFrequency(params);
+    ModulePlay play(writeTemp("short.mod", qvgen::module(params)));
     ASSERT_EQ(FMUSIC_GetNumOrders(play.mod), 2);
     // 1.92 s in all, order 1 from 0.96 s; then order 0 of the next pass.
     ASSERT_TRUE(waitFor([&] { return FMUSIC_GetOrder(play.mod) == 1; }));
     ASSERT_TRUE(waitFor([&] { return FMUSIC_GetOrder(play.mod) == 0; }));
-    expectTone(listen(0.4, hz), hz, moduleReferenceDb(qvgen::module(spec), hz));
+    expectTone(listen(0.4, hz), hz, moduleReferenceDb(qvgen::module(params), hz));
 }
 
 TEST(BassModule, PlaysAtItsPitchAndLevel) {
     // MTM: a type only this player takes.
-    qvgen::ModuleSpec spec = longModule(qvgen::ModuleFormat::Mtm);
-    const qvgen::Bytes bytes = qvgen::module(spec);
-    const double hz = qvgen::moduleFrequency(spec);
+    qvgen::ModuleSpec params = longModule(qvgen::ModuleFormat::Mtm);
+    const qvgen::Bytes bytes = qvgen::module(params);
+    const double hz = qvgen::moduleFrequency(params);
     MusicPlay play(writeTemp("long.mtm", bytes));
     ASSERT_TRUE(waitUntilHeard(hz));
     expectTone(listen(1.0, hz), hz, moduleReferenceDb(bytes, hz));
 }
 
 TEST(BassModule, PauseAndOutputVolumeActOnTheWholeOutput) {
-    const qvgen::ModuleSpec spec = longModule(qvgen::ModuleFormat::It);
-    const double hz = qvgen::moduleFrequency(spec);
-    MusicPlay play(writeTemp("long.it", qvgen::module(spec)));
+    const qvgen::ModuleSpec params = longModule(qvgen::ModuleFormat::It);
+    const double hz = qvgen::moduleFrequency(params);
+    MusicPlay play(writeTemp("long.it", qvgen::module(params)));
     ASSERT_TRUE(waitUntilHeard(hz));
     const double full = listen(0.8, hz).toneDb;
 
@@ -220,9 +220,9 @@ TEST(BassModule, PauseAndOutputVolumeActOnTheWholeOutput) {
 }
 
 TEST(BassModule, StopsAtItsEndReportsInactiveAndRestarts) {
-    const qvgen::ModuleSpec spec = shortModule(qvgen::ModuleFormat::Mod);
-    const double hz = qvgen::moduleFrequency(spec);
-    MusicPlay play(writeTemp("short.mod", qvgen::module(spec)));
+    const qvgen::ModuleSpec params = shortModule(qvgen::ModuleFormat::Mod);
+    const double hz = qvgen::moduleFrequency(params);
+    MusicPlay play(writeTemp("short.mod", qvgen::module(params)));
     ASSERT_TRUE(waitFor([&] { return (BASS_MusicGetOrderPosition(play.music) & 0xFFFF) == 1; }));
     EXPECT_EQ(BASS_ChannelIsActive(play.music), static_cast<DWORD>(BASS_ACTIVE_PLAYING));
     ASSERT_TRUE(waitFor([&] { return BASS_ChannelIsActive(play.music) == BASS_ACTIVE_STOPPED; }));
@@ -235,7 +235,7 @@ TEST(BassModule, StopsAtItsEndReportsInactiveAndRestarts) {
     EXPECT_EQ(BASS_ChannelIsActive(play.music), static_cast<DWORD>(BASS_ACTIVE_PLAYING));
     EXPECT_EQ(BASS_MusicGetOrderPosition(play.music) & 0xFFFF, 0u);
     ASSERT_TRUE(waitUntilHeard(hz));
-    expectTone(listen(0.4, hz), hz, moduleReferenceDb(qvgen::module(spec), hz));
+    expectTone(listen(0.4, hz), hz, moduleReferenceDb(qvgen::module(params), hz));
 }
 
 } // namespace

@@ -45,11 +45,11 @@ int main(int argc, char** argv) {
 
     using MF = qvgen::ModuleFormat;
     for (MF f : {MF::Mod, MF::S3m, MF::Xm, MF::It, MF::Mtm}) {
-        qvgen::ModuleSpec spec;
-        spec.format = f;
-        spec.orders = 2;
-        spec.rows = 16;
-        const auto bytes = qvgen::module(spec);
+        qvgen::ModuleSpec params;
+        params.format = f;
+        params.orders = 2;
+        params.rows = 16;
+        const auto bytes = qvgen::module(params);
         const std::string name = "song." + std::string(qvgen::moduleTypeName(f));
         write(out / "module" / name, bytes);
         write(out / "probe" / name, bytes);

@@ -76,15 +76,15 @@ int voiceVolume(int voices);
 // The playback rate of the note each writer uses (see the writers for which note that is).
 double playbackRate(ModuleFormat format);
 
-// The sample a spec's module loops (MOD stores lengths in words, so its loop is even).
-LoopedSine sineFor(const ModuleSpec& spec);
+// The sample a params's module loops (MOD stores lengths in words, so its loop is even).
+LoopedSine sineFor(const ModuleSpec& params);
 
-void validate(const ModuleSpec& spec);
+void validate(const ModuleSpec& params);
 
-Bytes writeMod(const ModuleSpec& spec);
-Bytes writeS3m(const ModuleSpec& spec);
-Bytes writeXm(const ModuleSpec& spec);
-Bytes writeIt(const ModuleSpec& spec);
-Bytes writeMtm(const ModuleSpec& spec);
+Bytes writeMod(const ModuleSpec& params);
+Bytes writeS3m(const ModuleSpec& params);
+Bytes writeXm(const ModuleSpec& params);
+Bytes writeIt(const ModuleSpec& params);
+Bytes writeMtm(const ModuleSpec& params);
 
 } // namespace qvgen::detail

@@ -29,7 +29,7 @@ struct WavSpec {
 
 // RIFF/WAVE with "fmt " (16 bytes for integer PCM, 18 plus a "fact" chunk for float, 40 when
 // extensible) and "data". Frames: round(seconds * rate).
-Bytes wavTone(const WavSpec& spec);
+Bytes wavTone(const WavSpec& params);
 
 // Offset of the header of the first top-level chunk `id` ("fmt ", "data", ...), or npos.
 size_t wavChunkOffset(const Bytes& wav, std::string_view id);
@@ -58,14 +58,14 @@ struct ModuleSpec {
     int voices = 2;   // channels that play the note, 1..channels (more than 2 play softer each)
 };
 
-Bytes module(const ModuleSpec& spec);
+Bytes module(const ModuleSpec& params);
 
 // orders * rows * speed * 2.5 / tempo.
-double moduleSeconds(const ModuleSpec& spec);
+double moduleSeconds(const ModuleSpec& params);
 
-// The pitch the module really plays: spec.frequency to within 0.01 % (the looped sample holds a
+// The pitch the module really plays: params.frequency to within 0.01 % (the looped sample holds a
 // whole number of cycles, so the pitch is a ratio of integers).
-double moduleFrequency(const ModuleSpec& spec);
+double moduleFrequency(const ModuleSpec& params);
 
 // "mod", "s3m", "xm", "it", "mtm": the module type libopenmpt reports and the file extension.
 std::string_view moduleTypeName(ModuleFormat format);

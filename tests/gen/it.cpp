@@ -16,13 +16,13 @@ constexpr unsigned kC5Speed = 8363;
 
 } // namespace
 
-Bytes writeIt(const ModuleSpec& spec) {
-    const LoopedSine sine = sineFor(spec);
+Bytes writeIt(const ModuleSpec& params) {
+    const LoopedSine sine = sineFor(params);
     Writer w;
     w.text("IMPM", 4);
     w.text("quaverly tone", 26);
     w.u16(0x1004);
-    w.u16(spec.orders + 1);
+    w.u16(params.orders + 1);
     w.u16(0); // instruments
     w.u16(1); // samples
     w.u16(1); // patterns
@@ -32,8 +32,8 @@ Bytes writeIt(const ModuleSpec& spec) {
     w.u16(0);
     w.u8(128);
     w.u8(48);
-    w.u8(spec.speed);
-    w.u8(spec.tempo);
+    w.u8(params.speed);
+    w.u8(params.tempo);
     w.u8(128);
     w.u8(0);
     w.u16(0);
@@ -41,10 +41,10 @@ Bytes writeIt(const ModuleSpec& spec) {
     w.u32(0);
     // Pan 0 is left, 64 right; 128 and up disables a channel.
     for (int c = 0; c < 64; ++c)
-        w.u8(c < spec.channels ? (c % 2 == 0 ? 0 : 64) : 128 | 32);
+        w.u8(c < params.channels ? (c % 2 == 0 ? 0 : 64) : 128 | 32);
     for (int c = 0; c < 64; ++c)
         w.u8(64);
-    w.zeros(static_cast<size_t>(spec.orders)); // every order plays pattern 0
+    w.zeros(static_cast<size_t>(params.orders)); // every order plays pattern 0
     w.u8(255);
     const size_t sampleOffset = w.pos();
     w.u32(0);
@@ -57,7 +57,7 @@ Bytes writeIt(const ModuleSpec& spec) {
     w.u8(0);
     w.u8(64);
     w.u8(1 | 16); // sample present, looped
-    w.u8(voiceVolume(spec.voices));
+    w.u8(voiceVolume(params.voices));
     w.text("sine", 26);
     w.u8(1);  // signed
     w.u8(32); // default pan, not used
@@ -74,16 +74,16 @@ Bytes writeIt(const ModuleSpec& spec) {
     w.put32(patternOffset, static_cast<uint32_t>(w.pos()));
     const size_t length = w.pos();
     w.u16(0);
-    w.u16(spec.rows);
+    w.u16(params.rows);
     w.zeros(4);
     const size_t data = w.pos();
-    for (int c = 0; c < spec.voices; ++c) {
+    for (int c = 0; c < params.voices; ++c) {
         w.u8((c + 1) | 128);
         w.u8(1 | 2);
         w.u8(kNoteC5);
         w.u8(1);
     }
-    for (int row = 0; row < spec.rows; ++row)
+    for (int row = 0; row < params.rows; ++row)
         w.u8(0);
     w.put16(length, static_cast<unsigned>(w.pos() - data));
 

@@ -35,15 +35,15 @@ std::string signature(int channels) {
 
 } // namespace
 
-Bytes writeMod(const ModuleSpec& spec) {
-    const LoopedSine sine = sineFor(spec);
+Bytes writeMod(const ModuleSpec& params) {
+    const LoopedSine sine = sineFor(params);
     Writer w;
     w.text("quaverly tone", 20);
 
     w.text("sine", 22);
     w.u16be(static_cast<unsigned>(sine.data.size() / 2)); // length in words
     w.u8(0);                                              // finetune
-    w.u8(voiceVolume(spec.voices));
+    w.u8(voiceVolume(params.voices));
     w.u16be(0);                                           // loop start (words)
     w.u16be(static_cast<unsigned>(sine.data.size() / 2)); // loop length (words)
     for (int i = 1; i < 31; ++i) {
@@ -51,23 +51,23 @@ Bytes writeMod(const ModuleSpec& spec) {
         w.u16be(1); // an unused sample's loop length is one word
     }
 
-    w.u8(spec.orders);
+    w.u8(params.orders);
     w.u8(127);
     w.zeros(128); // every order plays pattern 0
-    w.text(signature(spec.channels), 4);
+    w.text(signature(params.channels), 4);
 
     const size_t pattern = w.pos();
-    const size_t rowBytes = 4 * static_cast<size_t>(spec.channels);
+    const size_t rowBytes = 4 * static_cast<size_t>(params.channels);
     w.zeros(64 * rowBytes);
-    for (int c = 0; c < spec.channels; ++c) {
-        const bool voice = c < spec.voices;
+    for (int c = 0; c < params.channels; ++c) {
+        const bool voice = c < params.voices;
         // MOD has no header speed or tempo: Fxx below 0x20 sets the speed, above the tempo.
         const unsigned effect = c < 2 ? 0xf : 0;
-        const unsigned param = c == 0 ? spec.speed : c == 1 ? spec.tempo : 0;
+        const unsigned param = c == 0 ? params.speed : c == 1 ? params.tempo : 0;
         cell(w, pattern + 4 * c, voice ? 1 : 0, voice ? kPeriodC3 : 0, effect, param);
     }
-    if (spec.rows < 64) // break to the next order's first row (channel 3 is free of Fxx)
-        effect(w, pattern + (spec.rows - 1) * rowBytes + 4 * 3, 0xd, 0);
+    if (params.rows < 64) // break to the next order's first row (channel 3 is free of Fxx)
+        effect(w, pattern + (params.rows - 1) * rowBytes + 4 * 3, 0xd, 0);
 
     w.raw(sine.data.data(), sine.data.size());
     return w.bytes;

@@ -1,4 +1,4 @@
-// What every module writer shares: the spec's limits, the looped sine and its pitch.
+// What every module writer shares: the params's limits, the looped sine and its pitch.
 #include "tests/gen/detail.h"
 
 #include <cmath>
@@ -50,9 +50,9 @@ double playbackRate(ModuleFormat format) {
     return format == ModuleFormat::Mod ? 3546895.0 / 428.0 : 8363.0;
 }
 
-LoopedSine sineFor(const ModuleSpec& spec) {
-    return loopedSine(playbackRate(spec.format), spec.frequency,
-                      spec.format == ModuleFormat::Mod ? 2 : 1);
+LoopedSine sineFor(const ModuleSpec& params) {
+    return loopedSine(playbackRate(params.format), params.frequency,
+                      params.format == ModuleFormat::Mod ? 2 : 1);
 }
 
 void validate(const ModuleSpec& s) {
@@ -89,14 +89,14 @@ void validate(const ModuleSpec& s) {
 
 } // namespace detail
 
-Bytes module(const ModuleSpec& spec) {
-    detail::validate(spec);
-    switch (spec.format) {
-    case ModuleFormat::Mod: return detail::writeMod(spec);
-    case ModuleFormat::S3m: return detail::writeS3m(spec);
-    case ModuleFormat::Xm: return detail::writeXm(spec);
-    case ModuleFormat::It: return detail::writeIt(spec);
-    case ModuleFormat::Mtm: return detail::writeMtm(spec);
+Bytes module(const ModuleSpec& params) {
+    detail::validate(params);
+    switch (params.format) {
+    case ModuleFormat::Mod: return detail::writeMod(params);
+    case ModuleFormat::S3m: return detail::writeS3m(params);
+    case ModuleFormat::Xm: return detail::writeXm(params);
+    case ModuleFormat::It: return detail::writeIt(params);
+    case ModuleFormat::Mtm: return detail::writeMtm(params);
     }
     return {};
 }
@@ -105,9 +105,9 @@ double moduleSeconds(const ModuleSpec& s) {
     return s.orders * s.rows * s.speed * 2.5 / s.tempo;
 }
 
-double moduleFrequency(const ModuleSpec& spec) {
-    detail::validate(spec);
-    return detail::sineFor(spec).frequency(detail::playbackRate(spec.format));
+double moduleFrequency(const ModuleSpec& params) {
+    detail::validate(params);
+    return detail::sineFor(params).frequency(detail::playbackRate(params.format));
 }
 
 std::string_view moduleTypeName(ModuleFormat format) {

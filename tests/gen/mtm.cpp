@@ -22,20 +22,20 @@ void track(Writer& w, unsigned note, unsigned sample, unsigned effect, unsigned 
 
 } // namespace
 
-Bytes writeMtm(const ModuleSpec& spec) {
-    const LoopedSine sine = sineFor(spec);
+Bytes writeMtm(const ModuleSpec& params) {
+    const LoopedSine sine = sineFor(params);
     Writer w;
     w.text("MTM", 3);
     w.u8(0x10);
     w.text("quaverly tone", 20);
     w.u16(3); // tracks
     w.u8(0);  // last pattern
-    w.u8(spec.orders - 1);
+    w.u8(params.orders - 1);
     w.u16(0); // comment length
     w.u8(1);  // samples
     w.u8(0);
-    w.u8(spec.rows);
-    w.u8(spec.channels);
+    w.u8(params.rows);
+    w.u8(params.channels);
     for (int c = 0; c < 32; ++c)
         w.u8(c % 2 == 0 ? 0 : 15);
 
@@ -47,20 +47,20 @@ Bytes writeMtm(const ModuleSpec& spec) {
     w.u32(0);
     w.u32(length);
     w.u8(0);
-    w.u8(voiceVolume(spec.voices));
+    w.u8(voiceVolume(params.voices));
     w.u8(0); // 8-bit
 
     w.zeros(128); // every order plays pattern 0
 
     // MTM has no header speed or tempo: track 1 sets the speed, track 2 the tempo (Fxx below
     // 0x20 is speed, above it tempo); track 3 only strikes the note.
-    const bool secondVoice = spec.voices >= 2;
-    track(w, kNote, 1, 0xf, spec.speed);
-    track(w, secondVoice ? kNote : 0, secondVoice ? 1 : 0, 0xf, spec.tempo);
+    const bool secondVoice = params.voices >= 2;
+    track(w, kNote, 1, 0xf, params.speed);
+    track(w, secondVoice ? kNote : 0, secondVoice ? 1 : 0, 0xf, params.tempo);
     track(w, kNote, 1, 0, 0);
 
     for (int c = 0; c < 32; ++c)
-        w.u16(c >= spec.channels ? 0 : c == 0 ? 1 : c == 1 ? 2 : c < spec.voices ? 3 : 0);
+        w.u16(c >= params.channels ? 0 : c == 0 ? 1 : c == 1 ? 2 : c < params.voices ? 3 : 0);
 
     for (int8_t s : sine.data)
         w.u8(static_cast<uint8_t>(s) ^ 0x80);

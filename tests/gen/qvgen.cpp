@@ -98,35 +98,36 @@ const char* formatName(SampleFormat f) {
     return "";
 }
 
-bool addTone(MediaSet& set, const WavSpec& spec, const std::string& suffix = "") {
-    const std::string layout = spec.channels == 1 ? "mono" : "stereo";
-    const std::string rate = spec.rate == 44100 ? "44k" : std::to_string(spec.rate / 1000) + "k";
-    const std::string stem = spec.frequency > 0
-                                 ? "tone" + std::to_string(static_cast<int>(spec.frequency))
+bool addTone(MediaSet& set, const WavSpec& params, const std::string& suffix = "") {
+    const std::string layout = params.channels == 1 ? "mono" : "stereo";
+    const std::string rate =
+        params.rate == 44100 ? "44k" : std::to_string(params.rate / 1000) + "k";
+    const std::string stem = params.frequency > 0
+                                 ? "tone" + std::to_string(static_cast<int>(params.frequency))
                                  : std::string("silence");
-    Entry e{stem + "_" + formatName(spec.format) + "_" + layout + "_" + rate + suffix + ".wav",
-            spec.frequency > 0 ? "tone" : "silence",
-            std::string("wav-") + formatName(spec.format),
-            spec.frequency,
-            spec.seconds,
-            spec.rate,
-            spec.channels,
+    Entry e{stem + "_" + formatName(params.format) + "_" + layout + "_" + rate + suffix + ".wav",
+            params.frequency > 0 ? "tone" : "silence",
+            std::string("wav-") + formatName(params.format),
+            params.frequency,
+            params.seconds,
+            params.rate,
+            params.channels,
             0,
-            spec.extensible ? "extensible" : ""};
-    return set.addCached(e, [&spec] { return wavTone(spec); });
+            params.extensible ? "extensible" : ""};
+    return set.addCached(e, [&params] { return wavTone(params); });
 }
 
-bool addModule(MediaSet& set, const std::string& name, const ModuleSpec& spec, bool wrapInUmx,
+bool addModule(MediaSet& set, const std::string& name, const ModuleSpec& params, bool wrapInUmx,
                const std::string& note) {
-    const Bytes bytes = wrapInUmx ? umx(module(spec), spec.format) : module(spec);
+    const Bytes bytes = wrapInUmx ? umx(module(params), params.format) : module(params);
     Entry e{name,
             "module",
-            wrapInUmx ? "umx" : std::string(moduleTypeName(spec.format)),
-            moduleFrequency(spec),
-            moduleSeconds(spec),
+            wrapInUmx ? "umx" : std::string(moduleTypeName(params.format)),
+            moduleFrequency(params),
+            moduleSeconds(params),
             0,
-            spec.channels,
-            spec.orders,
+            params.channels,
+            params.orders,
             note};
     return set.add(e, bytes);
 }
@@ -186,13 +187,13 @@ bool addModules(MediaSet& set) {
     for (const Kind& k : kinds) {
         const std::string ext = k.umx ? "umx" : std::string(moduleTypeName(k.format));
         // 3 orders of 64 rows at speed 1, tempo 125: 3.84 s.
-        ModuleSpec spec{.format = k.format, .frequency = k.frequency, .orders = 3, .speed = 1};
-        ok = ok && addModule(set, std::string(k.stem) + "." + ext, spec, k.umx, "");
-        ModuleSpec many = spec;
+        ModuleSpec params{.format = k.format, .frequency = k.frequency, .orders = 3, .speed = 1};
+        ok = ok && addModule(set, std::string(k.stem) + "." + ext, params, k.umx, "");
+        ModuleSpec many = params;
         many.orders = 13;
         many.tempo = 250; // 8.32 s
         ok = ok && addModule(set, std::string(k.stem) + "_13orders." + ext, many, k.umx, "");
-        ModuleSpec single = spec;
+        ModuleSpec single = params;
         single.orders = 1;
         single.speed = 3; // 3.84 s
         ok = ok && addModule(set, std::string(k.stem) + "_1order." + ext, single, k.umx, "");

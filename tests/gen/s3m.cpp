@@ -20,14 +20,14 @@ unsigned para(size_t offset) {
 
 } // namespace
 
-Bytes writeS3m(const ModuleSpec& spec) {
-    const LoopedSine sine = sineFor(spec);
+Bytes writeS3m(const ModuleSpec& params) {
+    const LoopedSine sine = sineFor(params);
     Writer w;
     w.text("quaverly tone", 28);
     w.u8(0x1a);
     w.u8(16);
     w.zeros(2);
-    w.u16(spec.orders);
+    w.u16(params.orders);
     w.u16(1); // samples
     w.u16(1); // patterns
     w.u16(0);
@@ -35,8 +35,8 @@ Bytes writeS3m(const ModuleSpec& spec) {
     w.u16(2);
     w.text("SCRM", 4);
     w.u8(64);
-    w.u8(spec.speed);
-    w.u8(spec.tempo);
+    w.u8(params.speed);
+    w.u8(params.tempo);
     w.u8(0x80 | 48); // stereo
     w.u8(16);
     w.u8(252);
@@ -44,15 +44,15 @@ Bytes writeS3m(const ModuleSpec& spec) {
     w.u16(0);
     // Channels alternate between the left (0..7) and right (8..15) groups; 255 is unused.
     for (int c = 0; c < 32; ++c)
-        w.u8(c < spec.channels ? (c % 2 == 0 ? c / 2 : 8 + c / 2) : 255);
-    w.zeros(static_cast<size_t>(spec.orders)); // every order plays pattern 0
+        w.u8(c < params.channels ? (c % 2 == 0 ? c / 2 : 8 + c / 2) : 255);
+    w.zeros(static_cast<size_t>(params.orders)); // every order plays pattern 0
     const size_t samplePointer = w.pos();
     w.u16(0);
     const size_t patternPointer = w.pos();
     w.u16(0);
     // Pan table: bit 5 says the value (0 left .. 15 right) is given.
     for (int c = 0; c < 32; ++c)
-        w.u8(c < spec.channels ? 0x20 | (c % 2 == 0 ? 0 : 15) : 0);
+        w.u8(c < params.channels ? 0x20 | (c % 2 == 0 ? 0 : 15) : 0);
 
     w.align(16);
     w.put16(samplePointer, para(w.pos()));
@@ -63,7 +63,7 @@ Bytes writeS3m(const ModuleSpec& spec) {
     w.u32(static_cast<uint32_t>(sine.data.size()));
     w.u32(0);
     w.u32(static_cast<uint32_t>(sine.data.size()));
-    w.u8(voiceVolume(spec.voices));
+    w.u8(voiceVolume(params.voices));
     w.u8(0);
     w.u8(0);
     w.u8(1); // looped
@@ -78,8 +78,8 @@ Bytes writeS3m(const ModuleSpec& spec) {
     w.u16(0);
     for (int row = 0; row < 64; ++row) {
         if (row == 0) {
-            for (int c = 0; c < spec.voices; ++c) {
-                const bool breakHere = c == 0 && spec.rows == 1;
+            for (int c = 0; c < params.voices; ++c) {
+                const bool breakHere = c == 0 && params.rows == 1;
                 w.u8(c | 32 | (breakHere ? 128 : 0));
                 w.u8(kNoteC4);
                 w.u8(1);
@@ -88,7 +88,7 @@ Bytes writeS3m(const ModuleSpec& spec) {
                     w.u8(0);
                 }
             }
-        } else if (row == spec.rows - 1) {
+        } else if (row == params.rows - 1) {
             w.u8(0 | 128);
             w.u8(kPatternBreak);
             w.u8(0);

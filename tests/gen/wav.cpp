@@ -46,15 +46,15 @@ void putSample(detail::Writer& w, SampleFormat f, double v) {
 
 } // namespace
 
-Bytes wavTone(const WavSpec& spec) {
-    detail::require(spec.channels == 1 || spec.channels == 2, "channels must be 1 or 2");
-    detail::require(spec.rate >= 1000 && spec.rate <= 384000, "rate out of 1000..384000");
-    detail::require(spec.seconds >= 0.0 && spec.amplitude >= 0.0 && spec.amplitude <= 1.0,
+Bytes wavTone(const WavSpec& params) {
+    detail::require(params.channels == 1 || params.channels == 2, "channels must be 1 or 2");
+    detail::require(params.rate >= 1000 && params.rate <= 384000, "rate out of 1000..384000");
+    detail::require(params.seconds >= 0.0 && params.amplitude >= 0.0 && params.amplitude <= 1.0,
                     "seconds or amplitude out of range");
-    const bool isFloat = spec.format == SampleFormat::F32;
-    const unsigned bits = bitsOf(spec.format);
-    const unsigned blockAlign = spec.channels * bits / 8;
-    const auto frames = static_cast<uint32_t>(std::llround(spec.seconds * spec.rate));
+    const bool isFloat = params.format == SampleFormat::F32;
+    const unsigned bits = bitsOf(params.format);
+    const unsigned blockAlign = params.channels * bits / 8;
+    const auto frames = static_cast<uint32_t>(std::llround(params.seconds * params.rate));
     const uint32_t dataBytes = frames * blockAlign;
 
     detail::Writer w;
@@ -63,18 +63,18 @@ Bytes wavTone(const WavSpec& spec) {
     w.text("WAVE", 4);
 
     w.text("fmt ", 4);
-    w.u32(spec.extensible ? 40 : isFloat ? 18 : 16);
-    w.u16(spec.extensible ? kExtensible : isFloat ? kFloat : kPcm);
-    w.u16(spec.channels);
-    w.u32(spec.rate);
-    w.u32(spec.rate * blockAlign);
+    w.u32(params.extensible ? 40 : isFloat ? 18 : 16);
+    w.u16(params.extensible ? kExtensible : isFloat ? kFloat : kPcm);
+    w.u16(params.channels);
+    w.u32(params.rate);
+    w.u32(params.rate * blockAlign);
     w.u16(blockAlign);
     w.u16(bits);
-    if (spec.extensible) {
+    if (params.extensible) {
         w.u16(22);
-        w.u16(bits);                           // valid bits
-        w.u32(spec.channels == 1 ? 0x4 : 0x3); // front centre, or front left and right
-        w.u32(isFloat ? kFloat : kPcm);        // sub-format GUID: the tag, then a fixed tail
+        w.u16(bits);                             // valid bits
+        w.u32(params.channels == 1 ? 0x4 : 0x3); // front centre, or front left and right
+        w.u32(isFloat ? kFloat : kPcm);          // sub-format GUID: the tag, then a fixed tail
         const uint8_t tail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
                                   0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71};
         w.raw(tail, sizeof tail);
@@ -90,11 +90,11 @@ Bytes wavTone(const WavSpec& spec) {
     w.text("data", 4);
     w.u32(dataBytes);
     w.bytes.reserve(w.pos() + dataBytes + 1);
-    const double step = 2.0 * std::numbers::pi * spec.frequency / spec.rate;
+    const double step = 2.0 * std::numbers::pi * params.frequency / params.rate;
     for (uint32_t i = 0; i < frames; ++i) {
-        const double v = spec.amplitude * std::sin(step * i);
-        for (int c = 0; c < spec.channels; ++c)
-            putSample(w, spec.format, v);
+        const double v = params.amplitude * std::sin(step * i);
+        for (int c = 0; c < params.channels; ++c)
+            putSample(w, params.format, v);
     }
     if (dataBytes % 2 != 0)
         w.u8(0);

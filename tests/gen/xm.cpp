@@ -15,8 +15,8 @@ constexpr unsigned kSetPan = 8;  // effect 8xx: panning 0 (left) .. 255 (right)
 
 } // namespace
 
-Bytes writeXm(const ModuleSpec& spec) {
-    const LoopedSine sine = sineFor(spec);
+Bytes writeXm(const ModuleSpec& params) {
+    const LoopedSine sine = sineFor(params);
     Writer w;
     w.text("Extended Module: ", 17);
     w.text("quaverly tone", 20);
@@ -24,25 +24,25 @@ Bytes writeXm(const ModuleSpec& spec) {
     w.text("quaverly tests/gen", 20);
     w.u16(0x0104);
     w.u32(276);
-    w.u16(spec.orders);
+    w.u16(params.orders);
     w.u16(0);
-    w.u16(spec.channels);
+    w.u16(params.channels);
     w.u16(1); // patterns
     w.u16(1); // instruments
     w.u16(1);
-    w.u16(spec.speed);
-    w.u16(spec.tempo);
+    w.u16(params.speed);
+    w.u16(params.tempo);
     w.zeros(256); // every order plays pattern 0
 
     w.u32(9);
     w.u8(0);
-    w.u16(spec.rows);
+    w.u16(params.rows);
     const size_t packedSize = w.pos();
     w.u16(0);
     const size_t data = w.pos();
-    for (int row = 0; row < spec.rows; ++row) {
-        for (int c = 0; c < spec.channels; ++c) {
-            if (row == 0 && c < spec.voices) {
+    for (int row = 0; row < params.rows; ++row) {
+        for (int c = 0; c < params.channels; ++c) {
+            if (row == 0 && c < params.voices) {
                 w.u8(0x80 | 1 | 2 | 8 | 16);
                 w.u8(kNoteC4);
                 w.u8(1);
@@ -69,7 +69,7 @@ Bytes writeXm(const ModuleSpec& spec) {
     w.u32(static_cast<uint32_t>(sine.data.size()));
     w.u32(0);
     w.u32(static_cast<uint32_t>(sine.data.size()));
-    w.u8(voiceVolume(spec.voices));
+    w.u8(voiceVolume(params.voices));
     w.u8(0);   // finetune
     w.u8(1);   // forward loop, 8-bit
     w.u8(128); // panning (row 0 sets it)

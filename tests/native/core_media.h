@@ -51,21 +51,22 @@ inline Bytes readFile(const fs::path& p) {
 
 enum class Encoded { Ogg, Mp3, Flac, Opus };
 
-// The tone of `spec` encoded by an installed encoder; empty if the encoder failed.
-inline Bytes encode(Encoded kind, const qvgen::WavSpec& spec) {
+// The tone of `params` encoded by an installed encoder; empty if the encoder failed.
+inline Bytes encode(Encoded kind, const qvgen::WavSpec& params) {
     static std::map<std::string, Bytes> cache;
     static int counter = 0;
     const char* names[] = {"ogg", "mp3", "flac", "opus"};
     const std::string key = std::string(names[static_cast<int>(kind)]) + ":" +
-                            std::to_string(spec.frequency) + ":" + std::to_string(spec.seconds) +
-                            ":" + std::to_string(spec.rate) + ":" + std::to_string(spec.channels);
+                            std::to_string(params.frequency) + ":" +
+                            std::to_string(params.seconds) + ":" + std::to_string(params.rate) +
+                            ":" + std::to_string(params.channels);
     if (auto it = cache.find(key); it != cache.end())
         return it->second;
     const fs::path dir = scratchDir();
     const std::string base = "enc" + std::to_string(counter++);
     const fs::path wav = dir / (base + ".wav");
     const fs::path out = dir / (base + "." + names[static_cast<int>(kind)]);
-    writeFile(wav, qvgen::wavTone(spec));
+    writeFile(wav, qvgen::wavTone(params));
     std::string cmd;
     switch (kind) {
     case Encoded::Ogg:
@@ -117,13 +118,13 @@ inline qvgen::WavSpec tone(double seconds = 2.0, int rate = 44100, double freq =
 }
 
 inline Bytes moduleBytes(qvgen::ModuleFormat f, int orders = 4, int channels = 4) {
-    qvgen::ModuleSpec spec;
-    spec.format = f;
-    spec.orders = orders;
-    spec.channels = channels;
+    qvgen::ModuleSpec params;
+    params.format = f;
+    params.orders = orders;
+    params.channels = channels;
     if (f == qvgen::ModuleFormat::Mod && channels != 4 && channels % 2)
-        spec.channels = 4;
-    return qvgen::module(spec);
+        params.channels = 4;
+    return qvgen::module(params);
 }
 
 } // namespace coretest

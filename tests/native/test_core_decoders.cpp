@@ -86,9 +86,9 @@ TEST_P(CoreStream, SeekToATimeAndPastTheEnd) {
 }
 
 TEST_P(CoreStream, MonoPlaysOnBothSides) {
-    qvgen::WavSpec spec = tone(1.0, 32000, 660.0);
-    spec.channels = 1;
-    const Bytes b = GetParam().isWav ? qvgen::wavTone(spec) : encode(GetParam().encoded, spec);
+    qvgen::WavSpec params = tone(1.0, 32000, 660.0);
+    params.channels = 1;
+    const Bytes b = GetParam().isWav ? qvgen::wavTone(params) : encode(GetParam().encoded, params);
     ASSERT_FALSE(b.empty());
     auto d = qvcore::openStream(fileOf(b));
     ASSERT_TRUE(d);
@@ -160,7 +160,7 @@ void PrintTo(const ModuleCase& c, std::ostream* os) {
 
 class CoreModule : public ::testing::TestWithParam<ModuleCase> {
 protected:
-    qvgen::ModuleSpec spec() const {
+    qvgen::ModuleSpec params() const {
         qvgen::ModuleSpec s;
         s.format = GetParam().format;
         s.channels = GetParam().channels;
@@ -171,7 +171,7 @@ protected:
 };
 
 TEST_P(CoreModule, StopsExactlyAtTheEnd) {
-    const qvgen::ModuleSpec s = spec();
+    const qvgen::ModuleSpec s = params();
     auto d = qvcore::openModule(fileOf(qvgen::module(s)), ModuleEnd::Stop);
     ASSERT_TRUE(d);
     EXPECT_EQ(d->moduleType(), qvgen::moduleTypeName(s.format));
@@ -191,7 +191,7 @@ TEST_P(CoreModule, StopsExactlyAtTheEnd) {
 }
 
 TEST_P(CoreModule, LoopsFromTheStartForever) {
-    const qvgen::ModuleSpec s = spec();
+    const qvgen::ModuleSpec s = params();
     auto d = qvcore::openModule(fileOf(qvgen::module(s)), ModuleEnd::Loop);
     ASSERT_TRUE(d);
     const size_t pass = static_cast<size_t>(qvgen::moduleSeconds(s) * 48000);
@@ -210,7 +210,7 @@ TEST_P(CoreModule, LoopsFromTheStartForever) {
 }
 
 TEST_P(CoreModule, SeeksToAnOrder) {
-    const qvgen::ModuleSpec s = spec();
+    const qvgen::ModuleSpec s = params();
     auto d = qvcore::openModule(fileOf(qvgen::module(s)), ModuleEnd::Stop);
     ASSERT_TRUE(d);
     ASSERT_TRUE(d->setOrderRow(3, 0));

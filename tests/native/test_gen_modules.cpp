@@ -55,11 +55,11 @@ std::string caseName(const testing::TestParamInfo<Case>& info) {
 
 class GenModule : public testing::TestWithParam<Case> {
 protected:
-    qvgen::Bytes make(const ModuleSpec& spec) const {
-        const qvgen::Bytes bytes = qvgen::module(spec);
-        return GetParam().umx ? qvgen::umx(bytes, spec.format) : bytes;
+    qvgen::Bytes make(const ModuleSpec& params) const {
+        const qvgen::Bytes bytes = qvgen::module(params);
+        return GetParam().umx ? qvgen::umx(bytes, params.format) : bytes;
     }
-    ModuleSpec spec() const {
+    ModuleSpec params() const {
         ModuleSpec s;
         s.format = GetParam().format;
         return s;
@@ -67,7 +67,7 @@ protected:
 };
 
 TEST_P(GenModule, LoadsWithItsTypeOrdersChannelsAndLength) {
-    ModuleSpec s = spec();
+    ModuleSpec s = params();
     s.orders = 13;
     s.speed = 1;
     s.tempo = 250;
@@ -83,7 +83,7 @@ TEST_P(GenModule, LoadsWithItsTypeOrdersChannelsAndLength) {
 
 TEST_P(GenModule, PlaysACentredSteadyToneAtItsPitch) {
     for (double hz : {100.0, 330.0, 550.0, 1320.0, 2000.0}) {
-        ModuleSpec s = spec();
+        ModuleSpec s = params();
         s.frequency = hz;
         s.orders = 1;
         s.speed = 2; // one 2.56 s pattern: no re-strike inside the window measured
@@ -101,7 +101,7 @@ TEST_P(GenModule, PlaysACentredSteadyToneAtItsPitch) {
 }
 
 TEST_P(GenModule, PlaysItsOrdersOnceAndEnds) {
-    ModuleSpec s = spec();
+    ModuleSpec s = params();
     s.orders = 3;
     s.speed = 1; // 3.84 s
     openmpt::module m(make(s));
@@ -119,7 +119,7 @@ TEST_P(GenModule, PlaysItsOrdersOnceAndEnds) {
 }
 
 TEST_P(GenModule, SoundsAtOnceAfterASeekToAnOrder) {
-    ModuleSpec s = spec();
+    ModuleSpec s = params();
     s.orders = 13;
     openmpt::module m(make(s));
     render(m, 0.5);
@@ -133,7 +133,7 @@ TEST_P(GenModule, SoundsAtOnceAfterASeekToAnOrder) {
 
 TEST_P(GenModule, ShorterPatternsKeepTheOrderCountAndShortenTheSong) {
     for (int rows : {1, 16}) {
-        ModuleSpec s = spec();
+        ModuleSpec s = params();
         s.orders = 5;
         s.rows = rows;
         s.speed = 2;
@@ -148,7 +148,7 @@ TEST_P(GenModule, ShorterPatternsKeepTheOrderCountAndShortenTheSong) {
 
 TEST_P(GenModule, ManyVoicesSoundAsLoudAsTwo) {
     const int channels = GetParam().format == ModuleFormat::S3m ? 16 : 32;
-    ModuleSpec two = spec(), many = spec();
+    ModuleSpec two = params(), many = params();
     two.channels = many.channels = many.voices = channels;
     openmpt::module a(make(two)), b(make(many));
     EXPECT_EQ(b.get_num_channels(), channels);

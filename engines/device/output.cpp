@@ -41,6 +41,7 @@ struct Handle {
 struct OutputState {
     RenderProc proc = nullptr;
     void* user = nullptr;
+    Wake wake = Wake::Event;
     // Held by the render thread around each call of proc; close() clears procEnabled under it.
     std::mutex procLock;
     bool procEnabled = true;
@@ -49,6 +50,8 @@ struct OutputState {
     Handle readyEvent{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     Handle doneEvent{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     Handle wakeEvent{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    // stopEvent as a flag, for the timer-driven loop, which never waits on the event.
+    std::atomic<bool> stopping{false};
     // Something is to be heard; while it is not, the device may be stopped.
     std::atomic<bool> active{true};
 
@@ -149,6 +152,7 @@ private:
     Handle audioEvent_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
     DeviceFormat format_;
     UINT32 bufferFrames_ = 0;
+    DWORD timerMs_ = 10; // between fills when timer-driven
     std::vector<float> scratch_;
 };
 
@@ -198,17 +202,28 @@ HRESULT RenderSession::activate() {
                          format.channels != format_.channels))
         return AUDCLNT_E_UNSUPPORTED_FORMAT;
     format_ = format;
+    const bool evented = state_->wake == Wake::Event;
     hr = client_->Initialize(AUDCLNT_SHAREMODE_SHARED,
-                             AUDCLNT_STREAMFLAGS_EVENTCALLBACK | AUDCLNT_STREAMFLAGS_NOPERSIST,
+                             (evented ? AUDCLNT_STREAMFLAGS_EVENTCALLBACK : 0) |
+                                 AUDCLNT_STREAMFLAGS_NOPERSIST,
                              bufferDuration, 0, mix.get(), nullptr);
     if (FAILED(hr))
         return hr;
-    hr = client_->SetEventHandle(audioEvent_.h);
-    if (FAILED(hr))
-        return hr;
+    if (evented) {
+        hr = client_->SetEventHandle(audioEvent_.h);
+        if (FAILED(hr))
+            return hr;
+    }
     hr = client_->GetBufferSize(&bufferFrames_);
     if (FAILED(hr))
         return hr;
+    // One device period, but never so long that less than two thirds of the buffer is left.
+    REFERENCE_TIME period = 0;
+    if (FAILED(client_->GetDevicePeriod(&period, nullptr)) || period <= 0)
+        period = 100000;
+    const DWORD thirdMs = static_cast<DWORD>(1000ull * bufferFrames_ / format_.rate / 3);
+    timerMs_ =
+        std::clamp<DWORD>(static_cast<DWORD>(period / 10000), 1, std::max<DWORD>(thirdMs, 1));
     if (!scratch_.empty() && 2 * static_cast<size_t>(bufferFrames_) > scratch_.size())
         return AUDCLNT_E_BUFFER_SIZE_ERROR;
     return client_->GetService(__uuidof(IAudioRenderClient), renderClient_.putVoid());
@@ -279,6 +294,7 @@ void RenderSession::run() {
     UINT32 idleFrames = 0;
 
     HANDLE waits[2] = {state_->stopEvent.h, audioEvent_.h};
+    const bool evented = state_->wake == Wake::Event;
     while (!state_->lost.load()) {
         if (!running) {
             state_->queued.store(0, std::memory_order_relaxed);
@@ -292,12 +308,18 @@ void RenderSession::run() {
             running = true;
             idleFrames = 0;
         }
-        DWORD w = WaitForMultipleObjects(2, waits, FALSE, pollMs);
-        if (w == WAIT_OBJECT_0)
-            break;
-        if (w == WAIT_FAILED) {
-            state_->lost = true;
-            break;
+        if (evented) {
+            DWORD w = WaitForMultipleObjects(2, waits, FALSE, pollMs);
+            if (w == WAIT_OBJECT_0)
+                break;
+            if (w == WAIT_FAILED) {
+                state_->lost = true;
+                break;
+            }
+        } else {
+            Sleep(timerMs_);
+            if (state_->stopping.load())
+                break;
         }
         UINT32 padding = 0;
         if (FAILED(client_->GetCurrentPadding(&padding))) {
@@ -349,6 +371,7 @@ void finish(OutputState& state, std::thread& thread) {
         std::lock_guard<std::mutex> lock(state.procLock);
         state.procEnabled = false;
     }
+    state.stopping = true;
     SetEvent(state.stopEvent.h);
     if (WaitForSingleObject(state.doneEvent.h, closeTimeoutMs) == WAIT_OBJECT_0)
         thread.join();
@@ -358,7 +381,12 @@ void finish(OutputState& state, std::thread& thread) {
 
 } // namespace
 
-bool OutputStream::open(RenderProc proc, void* user) {
+bool underWine() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+bool OutputStream::open(RenderProc proc, void* user, Wake wake) {
     close();
     auto state = std::make_shared<OutputState>();
     if (!proc || !state->stopEvent.h || !state->readyEvent.h || !state->doneEvent.h ||
@@ -366,6 +394,7 @@ bool OutputStream::open(RenderProc proc, void* user) {
         return false;
     state->proc = proc;
     state->user = user;
+    state->wake = wake != Wake::Automatic ? wake : underWine() ? Wake::Timer : Wake::Event;
     std::thread thread;
     try {
         thread = std::thread(renderThread, state);

@@ -1,5 +1,6 @@
-// A shared-mode, event-driven output stream on the default render endpoint, in the
-// endpoint's own mix format. A render thread of its own pulls stereo float from a callback.
+// A shared-mode output stream on the default render endpoint, in the endpoint's own mix format.
+// A render thread of its own pulls stereo float from a callback, woken by the device's event or,
+// under Wine, by a timer (see Wake).
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,16 @@ using RenderProc = void (*)(void* user, float* stereo, uint32_t frames);
 
 struct OutputState;
 
+// How the render thread learns that the device wants more.
+// - Event: the device signals an event each period (what Windows does best).
+// - Timer: the thread sleeps one device period between fills. Under Wine every event costs a
+//   round trip through wineserver in two threads, a third of the stream's CPU.
+// - Automatic: Timer under Wine, Event elsewhere.
+enum class Wake { Automatic, Event, Timer };
+
+// True when the program runs under Wine.
+bool underWine();
+
 class OutputStream {
 public:
     OutputStream() = default;
@@ -22,7 +33,7 @@ public:
     OutputStream& operator=(const OutputStream&) = delete;
 
     // Opens the default output and starts rendering. False when there is no usable device.
-    bool open(RenderProc proc, void* user);
+    bool open(RenderProc proc, void* user, Wake wake = Wake::Automatic);
     // Stops the render thread; once it returns, proc never runs again.
     void close();
 

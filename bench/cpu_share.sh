@@ -3,19 +3,34 @@
 # our libraries under Wine (qvplay.exe), beside openmpt123 for the modules and paplay of the
 # decoded WAV for the streams, playing the same to the same sink. Prints figures only.
 #
+# For our process it also gives the part spent in Wine's own audio threads (winepulse_*),
+# and two rows of silence through our output stream alone (woken by the device's event, and
+# by a timer as under Wine): what an open output costs before anything is decoded.
+#
 #   bench/cpu_share.sh [SECONDS]      (after scripts/test.sh, or the Windows build and media)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 media=$PWD/build/media
 qvplay=$PWD/build/windows/bench/player/qvplay.exe
-[ -x "$qvplay" ] || cmake --build --preset windows --target qvplay >/dev/null
+cmake --build --preset windows --target qvplay >/dev/null
 [ -f "$media/manifest.tsv" ] || scripts/gen-media.sh "$media" >/dev/null
 
 exec scripts/with-testenv.sh bash -c '
 seconds=$1 media=$2 qvplay=$3
+tck=$(getconf CLK_TCK)
 # CPU seconds (user + system) of a process and its children, from /proc.
-cpu_of() { awk "{ print (\$14 + \$15 + \$16 + \$17) / $(getconf CLK_TCK) }" /proc/$1/stat; }
+cpu_of() { awk "{ print (\$14 + \$15 + \$16 + \$17) / $tck }" /proc/$1/stat; }
+# CPU seconds of the threads of a process whose names start with winepulse.
+wine_audio_of() {
+    local t sum=0
+    for t in /proc/$1/task/*; do
+        case $(cat "$t/comm" 2>/dev/null) in
+        winepulse*) sum=$((sum + $(awk "{ print \$14 + \$15 }" "$t/stat" 2>/dev/null || echo 0))) ;;
+        esac
+    done
+    awk -v s=$sum -v t=$tck "BEGIN { print s / t }"
+}
 share() { # command... : runs it for $seconds, prints its CPU share of one core
     "$@" </dev/null >/dev/null 2>&1 &
     local pid=$!
@@ -26,17 +41,44 @@ share() { # command... : runs it for $seconds, prints its CPU share of one core
     kill $pid 2>/dev/null; wait $pid 2>/dev/null || true
     awk -v a="$start" -v b="$end" -v s="$seconds" "BEGIN { printf \"%.2f %%\", 100 * (b - a) / s }"
 }
-printf "%-22s %-28s %s\n" file "ours (qvplay under Wine)" reference
+ours() { # qvplay arguments... : its own figure, and the part in Wine audio threads
+    local out; out=$(mktemp)
+    timeout $((seconds + 30)) wine "$qvplay" "$@" "$seconds" >"$out" 2>/dev/null &
+    local job=$! pid="" i
+    for ((i = 0; i < 50; i++)); do
+        sleep 0.1
+        pid=$(pgrep -x qvplay.exe | head -1 || true)
+        [ -z "$pid" ] || break
+    done
+    sleep 2
+    local a="" b=""
+    [ -n "$pid" ] && a=$(wine_audio_of "$pid")
+    sleep $((seconds - 2))
+    [ -n "$pid" ] && b=$(wine_audio_of "$pid")
+    wait $job || true
+    local figure; figure=$(tr -d "\r" <"$out"); rm -f "$out"
+    figure=${figure#*: }; figure=${figure%% of one core*}
+    if [ -n "$a" ] && [ -n "$b" ]; then
+        awk -v f="$figure" -v a="$a" -v b="$b" -v s="$((seconds - 2))" \
+            "BEGIN { printf \"%s (Wine audio %.2f %%)\", f, 100 * (b - a) / s }"
+    else
+        printf "%s" "$figure"
+    fi
+}
+printf "%-22s %-32s %s\n" file "ours (qvplay under Wine)" reference
+for wake in event timer; do
+    printf "%-22s %-32s\n" "silence, $wake" "$(ours --silence $wake)"
+done
 for f in mod_550_60s.mod mod32_550_60s.mod it_1100_60s.it; do
-    ours=$(timeout $((seconds + 30)) wine "$qvplay" "Z:$media/$f" "$seconds" 2>/dev/null | tr -d "\r")
+    mine=$(ours "Z:$media/$f")
     ref=$(share openmpt123 --batch --quiet "$media/$f")
-    printf "%-22s %-28s openmpt123: %s\n" "$f" "${ours#*: }" "$ref"
+    printf "%-22s %-32s openmpt123: %s\n" "$f" "$mine" "$ref"
 done
 for pair in ogg_440_60s.ogg:tone440_s16_stereo_44k_60s.wav mp3_660_60s.mp3:tone660_s16_stereo_44k_60s.wav \
             flac_1000_60s.flac:tone1000_s16_stereo_44k_60s.wav; do
     f=${pair%%:*} wav=${pair#*:}
-    ours=$(timeout $((seconds + 30)) wine "$qvplay" "Z:$media/$f" "$seconds" 2>/dev/null | tr -d "\r")
+    mine=$(ours "Z:$media/$f")
     ref=$(share paplay "$media/$wav")
-    printf "%-22s %-28s paplay (WAV): %s\n" "$f" "${ours#*: }" "$ref"
+    printf "%-22s %-32s paplay (WAV): %s\n" "$f" "$mine" "$ref"
 done
 ' bench "$seconds" "$media" "$qvplay"

@@ -1,14 +1,20 @@
 // Plays one file through our audio libraries for a while, as the player would, and prints the
 // share of one core this process used meanwhile. Used by bench/cpu_share.sh under Wine.
+// With --silence, only an output stream rendering zeros, woken by the device's event or by a
+// timer: what the system's audio layer costs before anything is decoded.
 //
 //   qvplay FILE SECONDS
+//   qvplay --silence event|timer SECONDS
 #include <windows.h>
+#include <objbase.h>
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "audio/bass23.h"
 #include "audio/fmod3.h"
+#include "qvdevice/output.h"
 
 namespace {
 
@@ -21,11 +27,41 @@ double cpuSeconds() {
     return seconds(kernel) + seconds(user);
 }
 
+void measure(const char* what, int seconds) {
+    // Measured after the start, so that loading and opening the device do not count.
+    Sleep(1000);
+    double cpuStart = cpuSeconds();
+    DWORD wallStart = GetTickCount();
+    Sleep(seconds * 1000);
+    double cpu = cpuSeconds() - cpuStart;
+    double wall = (GetTickCount() - wallStart) / 1000.0;
+    printf("%s: %.2f %% of one core over %.1f s\n", what, 100.0 * cpu / wall, wall);
+}
+
+void zeros(void*, float* stereo, uint32_t frames) {
+    memset(stereo, 0, sizeof(float) * 2 * frames);
+}
+
+int silence(const char* wake, int seconds) {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    qvdevice::OutputStream out;
+    bool timer = strcmp(wake, "timer") == 0;
+    if (!out.open(zeros, nullptr, timer ? qvdevice::Wake::Timer : qvdevice::Wake::Event)) {
+        fprintf(stderr, "no output device\n");
+        return 1;
+    }
+    measure(timer ? "silence, timer" : "silence, event", seconds);
+    out.close();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && strcmp(argv[1], "--silence") == 0)
+        return silence(argv[2], atoi(argv[3]));
     if (argc != 3) {
-        fprintf(stderr, "usage: qvplay FILE SECONDS\n");
+        fprintf(stderr, "usage: qvplay FILE SECONDS | --silence event|timer SECONDS\n");
         return 2;
     }
     const char* path = argv[1];
@@ -51,14 +87,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "no player takes %s\n", path);
         return 1;
     }
-    // Measured after the start, so that loading and opening the device do not count.
-    Sleep(1000);
-    double cpuStart = cpuSeconds();
-    DWORD wallStart = GetTickCount();
-    Sleep(seconds * 1000);
-    double cpu = cpuSeconds() - cpuStart;
-    double wall = (GetTickCount() - wallStart) / 1000.0;
-    printf("%s: %.2f %% of one core over %.1f s\n", player, 100.0 * cpu / wall, wall);
+    measure(player, seconds);
     FSOUND_Close();
     BASS_Stop();
     BASS_Free();

@@ -5,7 +5,8 @@
 #
 # For our process it also gives the part spent in Wine's own audio threads (winepulse_*),
 # and two rows of silence through our output stream alone (woken by the device's event, and
-# by a timer as under Wine): what an open output costs before anything is decoded.
+# by a timer as under Wine): what an open output costs before anything is decoded. The last
+# rows are the whole player (quaverly.exe, driven through its open dialog and Play button).
 #
 #   bench/cpu_share.sh [SECONDS]      (after scripts/test.sh, or the Windows build and media)
 set -euo pipefail
@@ -13,11 +14,13 @@ cd "$(dirname "$0")/.."
 seconds=${1:-30}
 media=$PWD/build/media
 qvplay=$PWD/build/windows/bench/player/qvplay.exe
-cmake --build --preset windows --target qvplay >/dev/null
+driver=$PWD/build/windows/bench/player/drive_player.exe
+player=$PWD/build/windows/app/quaverly.exe
+cmake --build --preset windows --target qvplay drive_player >/dev/null
 [ -f "$media/manifest.tsv" ] || scripts/gen-media.sh "$media" >/dev/null
 
 exec scripts/with-testenv.sh bash -c '
-seconds=$1 media=$2 qvplay=$3
+seconds=$1 media=$2 qvplay=$3 driver=$4 player=$5
 tck=$(getconf CLK_TCK)
 # CPU seconds (user + system) of a process and its children, from /proc.
 cpu_of() { awk "{ print (\$14 + \$15 + \$16 + \$17) / $tck }" /proc/$1/stat; }
@@ -65,6 +68,25 @@ ours() { # qvplay arguments... : its own figure, and the part in Wine audio thre
         printf "%s" "$figure"
     fi
 }
+whole() { # file : the share of quaverly.exe playing it, and the part in Wine audio threads
+    timeout $((seconds + 60)) wine "$driver" "$player" "Z:$media/$1" "$seconds" >/dev/null 2>&1 &
+    local job=$! pid="" i
+    for ((i = 0; i < 300; i++)); do
+        sleep 0.1
+        pid=$(pgrep -x quaverly.exe | head -1 || true)
+        [ -z "$pid" ] || break
+    done
+    sleep 8 # the open dialog, Play, and the 2 s the driver waits
+    pid=$(pgrep -nx quaverly.exe || true)
+    [ -n "$pid" ] || { wait $job; printf "did not start"; return; }
+    local a wa b wb
+    a=$(cpu_of "$pid") wa=$(wine_audio_of "$pid")
+    sleep $((seconds - 8))
+    b=$(cpu_of "$pid") wb=$(wine_audio_of "$pid")
+    wait $job || true
+    awk -v a="$a" -v b="$b" -v wa="$wa" -v wb="$wb" -v s="$((seconds - 8))" \
+        "BEGIN { printf \"%.2f %% (Wine audio %.2f %%)\", 100 * (b - a) / s, 100 * (wb - wa) / s }"
+}
 printf "%-22s %-32s %s\n" file "ours (qvplay under Wine)" reference
 for wake in event timer; do
     printf "%-22s %-32s\n" "silence, $wake" "$(ours --silence $wake)"
@@ -81,4 +103,7 @@ for pair in ogg_440_60s.ogg:tone440_s16_stereo_44k_60s.wav mp3_660_60s.mp3:tone6
     ref=$(share paplay "$media/$wav")
     printf "%-22s %-32s paplay (WAV): %s\n" "$f" "$mine" "$ref"
 done
-' bench "$seconds" "$media" "$qvplay"
+for f in ogg_440_60s.ogg mod_550_60s.mod; do
+    printf "%-22s %-32s\n" "player: $f" "$(whole "$f")"
+done
+' bench "$seconds" "$media" "$qvplay" "$driver" "$player"

@@ -44,48 +44,33 @@ share() { # command... : runs it for $seconds, prints its CPU share of one core
     kill $pid 2>/dev/null; wait $pid 2>/dev/null || true
     awk -v a="$start" -v b="$end" -v s="$seconds" "BEGIN { printf \"%.2f %%\", 100 * (b - a) / s }"
 }
-ours() { # qvplay arguments... : its own figure, and the part in Wine audio threads
-    local out; out=$(mktemp)
-    timeout $((seconds + 30)) wine "$qvplay" "$@" "$seconds" >"$out" 2>/dev/null &
-    local job=$! pid="" i
-    for ((i = 0; i < 50; i++)); do
-        sleep 0.1
-        pid=$(pgrep -x qvplay.exe | head -1 || true)
-        [ -z "$pid" ] || break
-    done
-    sleep 2
-    local a="" b=""
-    [ -n "$pid" ] && a=$(wine_audio_of "$pid")
-    sleep $((seconds - 2))
-    [ -n "$pid" ] && b=$(wine_audio_of "$pid")
-    wait $job || true
-    local figure; figure=$(tr -d "\r" <"$out"); rm -f "$out"
-    figure=${figure#*: }; figure=${figure%% of one core*}
-    if [ -n "$a" ] && [ -n "$b" ]; then
-        awk -v f="$figure" -v a="$a" -v b="$b" -v s="$((seconds - 2))" \
-            "BEGIN { printf \"%s (Wine audio %.2f %%)\", f, 100 * (b - a) / s }"
-    else
-        printf "%s" "$figure"
-    fi
-}
-whole() { # file : the share of quaverly.exe playing it, and the part in Wine audio threads
-    timeout $((seconds + 60)) wine "$driver" "$player" "Z:$media/$1" "$seconds" >/dev/null 2>&1 &
-    local job=$! pid="" i
+measured() { # NAME SETTLE : the share of the newest process NAME over $seconds - SETTLE seconds
+    # from SETTLE on, and the part in Wine audio threads (the process was started just before)
+    local pid="" i
     for ((i = 0; i < 300; i++)); do
-        sleep 0.1
-        pid=$(pgrep -x quaverly.exe | head -1 || true)
+        pid=$(pgrep -nx "$1" || true)
         [ -z "$pid" ] || break
+        sleep 0.1
     done
-    sleep 8 # the open dialog, Play, and the 2 s the driver waits
-    pid=$(pgrep -nx quaverly.exe || true)
-    [ -n "$pid" ] || { wait $job; printf "did not start"; return; }
+    sleep "$2"
+    pid=$(pgrep -nx "$1" || true)
+    [ -n "$pid" ] || { printf "did not start"; return; }
     local a wa b wb
     a=$(cpu_of "$pid") wa=$(wine_audio_of "$pid")
-    sleep $((seconds - 8))
+    sleep $((seconds - $2))
     b=$(cpu_of "$pid") wb=$(wine_audio_of "$pid")
-    wait $job || true
-    awk -v a="$a" -v b="$b" -v wa="$wa" -v wb="$wb" -v s="$((seconds - 8))" \
+    awk -v a="$a" -v b="$b" -v wa="$wa" -v wb="$wb" -v s="$((seconds - $2))" \
         "BEGIN { printf \"%.2f %% (Wine audio %.2f %%)\", 100 * (b - a) / s, 100 * (wb - wa) / s }"
+}
+ours() { # qvplay arguments...
+    timeout $((seconds + 30)) wine "$qvplay" "$@" "$seconds" >/dev/null 2>&1 &
+    measured qvplay.exe 2
+    wait $! || true
+}
+whole() { # file : quaverly.exe playing it
+    timeout $((seconds + 60)) wine "$driver" "$player" "Z:$media/$1" "$seconds" >/dev/null 2>&1 &
+    measured quaverly.exe 8 # the open dialog, Play, and the 2 s the driver waits
+    wait $! || true
 }
 printf "%-22s %-32s %s\n" file "ours (qvplay under Wine)" reference
 for wake in event timer; do

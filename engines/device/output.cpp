@@ -379,12 +379,12 @@ void finish(OutputState& state, std::thread& thread) {
         thread.detach();
 }
 
-} // namespace
-
 bool underWine() {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     return ntdll && GetProcAddress(ntdll, "wine_get_version");
 }
+
+} // namespace
 
 bool OutputStream::open(RenderProc proc, void* user, Wake wake) {
     close();

@@ -22,9 +22,6 @@ struct OutputState;
 // - Automatic: Timer under Wine, Event elsewhere.
 enum class Wake { Automatic, Event, Timer };
 
-// True when the program runs under Wine.
-bool underWine();
-
 class OutputStream {
 public:
     OutputStream() = default;

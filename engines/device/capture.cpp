@@ -101,7 +101,7 @@ void renderProbeTone(void* user, float* stereo, uint32_t frames) {
 }
 
 std::mutex probeLock;
-std::map<std::wstring, bool> probeAnswers;
+std::map<std::wstring, bool> probeWorks;
 
 bool runProbe() {
     uint32_t phase = 0;
@@ -139,19 +139,22 @@ bool isWaveName(const std::string& name) {
                        [&](const char* m) { return n.find(m) != std::string::npos; });
 }
 
+bool rememberedProbe(const std::wstring& device, bool (*probe)()) {
+    std::lock_guard<std::mutex> lock(probeLock);
+    if (probeWorks.count(device))
+        return true;
+    const bool works = probe();
+    if (works)
+        probeWorks[device] = true;
+    return works;
+}
+
 bool probeLoopback() {
     auto enumerator = makeEnumerator();
     ComPtr<IMMDevice> output;
     if (!enumerator || FAILED(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, output.put())))
         return false;
-    const std::wstring id = deviceId(output.get());
-    std::lock_guard<std::mutex> lock(probeLock);
-    auto it = probeAnswers.find(id);
-    if (it != probeAnswers.end())
-        return it->second;
-    bool works = runProbe();
-    probeAnswers[id] = works;
-    return works;
+    return rememberedProbe(deviceId(output.get()), runProbe);
 }
 
 std::vector<CaptureSource> listCaptureSources(bool withLoopback) {
@@ -193,6 +196,37 @@ std::vector<CaptureSource> listCaptureSources(bool withLoopback) {
     return sources;
 }
 
+// Tells a loopback that the default output changed: what plays goes elsewhere from then on.
+struct CaptureStream::Watch : IMMNotificationClient {
+    ComPtr<IMMDeviceEnumerator> enumerator;
+    std::wstring device; // the output the loopback hears
+    std::atomic<bool> changed{false};
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (iid == __uuidof(IUnknown) || iid == __uuidof(IMMNotificationClient)) {
+            *out = static_cast<IMMNotificationClient*>(this);
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    // Owned by its stream, which unregisters it before it goes.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role,
+                                                     LPCWSTR id) override {
+        if (flow == eRender && role == eConsole && (!id || device != id))
+            changed = true;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR, DWORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override {
+        return S_OK;
+    }
+};
+
 CaptureStream::CaptureStream() = default;
 CaptureStream::~CaptureStream() {
     close();
@@ -230,10 +264,21 @@ bool CaptureStream::open(const CaptureSource& source, size_t maxFrames) {
     pending_.assign(2 * std::max<size_t>(bufferFrames, maxFrames), 0.0f);
     pendingFrames_ = 0;
     lost_ = false;
+    if (loopback) {
+        auto watch = std::make_unique<Watch>();
+        watch->device = deviceId(device.get());
+        watch->enumerator = std::move(enumerator);
+        if (SUCCEEDED(watch->enumerator->RegisterEndpointNotificationCallback(watch.get())))
+            watch_ = std::move(watch);
+    }
     return true;
 }
 
 void CaptureStream::close() {
+    if (watch_) {
+        watch_->enumerator->UnregisterEndpointNotificationCallback(watch_.get());
+        watch_.reset();
+    }
     if (client_)
         client_->Stop();
     capture_.reset();
@@ -241,61 +286,92 @@ void CaptureStream::close() {
     pendingFrames_ = 0;
 }
 
-size_t CaptureStream::read(float* stereo, size_t capacity) {
-    if (!capture_ || lost_)
+bool CaptureStream::moved() const {
+    return watch_ && watch_->changed;
+}
+
+size_t CaptureStream::read(float* stereo, size_t capacity, PacketInfo& info) {
+    if (!capture_ || lost_ || capacity == 0)
         return 0;
-    size_t done = 0;
-    if (pendingFrames_) {
-        size_t n = std::min(pendingFrames_, capacity);
-        std::memcpy(stereo, pending_.data(), sizeof(float) * 2 * n);
-        std::memmove(pending_.data(), pending_.data() + 2 * n,
-                     sizeof(float) * 2 * (pendingFrames_ - n));
-        pendingFrames_ -= n;
-        done = n;
-    }
-    while (done < capacity && pendingFrames_ == 0) {
+    if (pendingFrames_ == 0) {
         UINT32 packet = 0;
         if (FAILED(capture_->GetNextPacketSize(&packet))) {
             lost_ = true;
-            break;
+            return 0;
         }
         if (packet == 0)
-            break;
+            return 0;
         BYTE* data = nullptr;
         UINT32 frames = 0;
         DWORD flags = 0;
-        HRESULT hr = capture_->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
+        UINT64 position = 0, qpc = 0;
+        HRESULT hr = capture_->GetBuffer(&data, &frames, &flags, &position, &qpc);
         if (hr == AUDCLNT_S_BUFFER_EMPTY)
-            break;
+            return 0;
         if (FAILED(hr)) {
             lost_ = true;
-            break;
+            return 0;
         }
-        // Convert straight into the caller's buffer when the packet fits, else keep it.
-        const bool fits = frames <= capacity - done;
-        const size_t take = fits ? frames : std::min<size_t>(frames, pending_.size() / 2);
-        float* to = fits ? stereo + 2 * done : pending_.data();
+        const size_t take = std::min<size_t>(frames, pending_.size() / 2);
         if (flags & AUDCLNT_BUFFERFLAGS_SILENT)
-            std::fill(to, to + 2 * take, 0.0f);
+            std::fill(pending_.begin(), pending_.begin() + 2 * take, 0.0f);
         else
-            deviceToStereo(data, static_cast<uint32_t>(take), format_, to);
+            deviceToStereo(data, static_cast<uint32_t>(take), format_, pending_.data());
         if (FAILED(capture_->ReleaseBuffer(frames))) {
             lost_ = true;
-            break;
+            return 0;
         }
-        if (fits) {
-            done += take;
-        } else {
-            pendingFrames_ = take;
-            size_t n = std::min(pendingFrames_, capacity - done);
-            std::memcpy(stereo + 2 * done, pending_.data(), sizeof(float) * 2 * n);
-            std::memmove(pending_.data(), pending_.data() + 2 * n,
-                         sizeof(float) * 2 * (pendingFrames_ - n));
-            pendingFrames_ -= n;
-            done += n;
-        }
+        pendingFrames_ = take;
+        pendingOffset_ = 0;
+        pendingInfo_.position = position;
+        // 100-ns units of the performance counter; 0 when the device does not say.
+        pendingInfo_.time = (flags & AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR) || qpc == 0
+                                ? -1.0
+                                : static_cast<double>(qpc) * 1e-7;
+        pendingInfo_.discontinuity = (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0;
     }
-    return done;
+    const size_t n = std::min(pendingFrames_, capacity);
+    std::memcpy(stereo, pending_.data() + 2 * pendingOffset_, sizeof(float) * 2 * n);
+    info = pendingInfo_;
+    pendingOffset_ += n;
+    pendingFrames_ -= n;
+    // What is left of the packet follows on from here.
+    pendingInfo_.position += n;
+    if (pendingInfo_.time >= 0)
+        pendingInfo_.time += static_cast<double>(n) / format_.rate;
+    pendingInfo_.discontinuity = false;
+    return n;
+}
+
+namespace {
+
+class WasapiCapture : public CaptureSystem {
+public:
+    std::vector<CaptureSource> sources(bool withLoopback) override {
+        return listCaptureSources(withLoopback);
+    }
+    std::unique_ptr<CaptureReader> open(const CaptureSource& source) override {
+        auto stream = std::make_unique<CaptureStream>();
+        if (!stream->open(source, 0))
+            return nullptr;
+        return stream;
+    }
+    double now() override {
+        LARGE_INTEGER t, f;
+        QueryPerformanceCounter(&t);
+        QueryPerformanceFrequency(&f);
+        return static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
+    }
+    bool wait(void* event, unsigned ms) override {
+        return WaitForSingleObject(static_cast<HANDLE>(event), ms) == WAIT_OBJECT_0;
+    }
+};
+
+} // namespace
+
+CaptureSystem& wasapiCapture() {
+    static WasapiCapture system;
+    return system;
 }
 
 } // namespace qvdevice

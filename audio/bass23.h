@@ -82,6 +82,13 @@ BOOL BASSDEF(BASS_RecordSetInput)(int input, DWORD setting);
 HRECORD BASSDEF(BASS_RecordStart)(DWORD freq, DWORD chans, DWORD flags, RECORDPROC* proc,
                                   DWORD user);
 
+// Our own addition: what a recording hears now. A recording of the default output's loopback
+// follows it to another device (headphones plugged in), with zeros for the time between.
+#define QV_RECORD_SOURCE_FIRST 0    // the device it started on
+#define QV_RECORD_SOURCE_REPLACED 1 // goes on from another device
+#define QV_RECORD_SOURCE_MISSING 2  // no device: silence until one comes
+DWORD BASSDEF(QV_RecordGetSource)(HRECORD handle);
+
 #ifdef __cplusplus
 }
 #endif

@@ -73,7 +73,8 @@ struct Library {
     qvdevice::CallerCom recordCom;
     std::vector<Input> inputs;
     int selectedInput = -1;
-    std::unique_ptr<qvbass::Recording> recording;
+    // Shared, so that a stop reached again while one waits finds it too.
+    std::shared_ptr<qvbass::Recording> recording;
     HRECORD recordHandle = 0;
 };
 
@@ -162,16 +163,20 @@ void applyOutputLevel() {
         mixer().setMasterVolume(static_cast<int>(std::lround(lib.outputLevel * 255.0)));
 }
 
-// Once it returns, no recording callback runs any more. The lock is let go meanwhile, so that a
-// callback that calls into the library can finish.
+// Once it returns, no recording callback starts any more. The lock is let go meanwhile, so that
+// a callback that calls into the library can finish, and a stop reached from a message handled
+// meanwhile waits for the same recording.
 void endRecording(Lock& lock) {
-    std::unique_ptr<qvbass::Recording> r = std::move(lib.recording);
-    lib.recordHandle = 0;
+    std::shared_ptr<qvbass::Recording> r = lib.recording;
     if (!r)
         return;
     lock.unlock();
-    r.reset();
+    r->stop();
     lock.lock();
+    if (lib.recording == r) {
+        lib.recording.reset();
+        lib.recordHandle = 0;
+    }
 }
 
 DWORD inputType(const Input& in) {
@@ -427,7 +432,7 @@ BOOL BASSDEF(BASS_RecordInit)(int device) {
     if (lib.recordInitialised || (device != -1 && device != 0))
         return FALSE;
     lib.recordCom.enter();
-    std::vector<qvdevice::CaptureSource> sources = qvdevice::listCaptureSources(true);
+    std::vector<qvdevice::CaptureSource> sources = qvbass::captureSystem().sources(true);
     if (sources.empty()) {
         lib.recordCom.leave();
         return FALSE;
@@ -506,6 +511,17 @@ HRECORD BASSDEF(BASS_RecordStart)(DWORD freq, DWORD chans, DWORD flags, RECORDPR
         return 0;
     lib.recordHandle = handle;
     return handle;
+}
+
+DWORD BASSDEF(QV_RecordGetSource)(HRECORD handle) {
+    Lock lock(apiLock);
+    if (handle == 0 || handle != lib.recordHandle || !lib.recording)
+        return QV_RECORD_SOURCE_FIRST;
+    switch (lib.recording->source()) {
+    case qvbass::SourceState::Replaced: return QV_RECORD_SOURCE_REPLACED;
+    case qvbass::SourceState::Missing: return QV_RECORD_SOURCE_MISSING;
+    default: return QV_RECORD_SOURCE_FIRST;
+    }
 }
 
 } // extern "C"

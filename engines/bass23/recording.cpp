@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
+#include "qvcore/capture_timeline.h"
 #include "qvcore/convert.h"
 #include "qvdevice/com.h"
 
@@ -15,14 +17,22 @@ namespace qvbass {
 namespace {
 
 constexpr DWORD pollMs = 10;
+constexpr DWORD deliveryPollMs = 20;
 constexpr DWORD openTimeoutMs = 5000;
-constexpr DWORD closeTimeoutMs = 2000;
-constexpr DWORD finishTimeoutMs = 500; // for the last blocks at a stop
-// Capture latency we wait out before the wall clock says the system delivers nothing.
-constexpr double slackSeconds = 0.2;
-// A device may take this long to deliver its first packet (Wine's first capture in a process
-// does); zeros are not put in front of a late start, only in place of a source that stays mute.
-constexpr double startGraceSeconds = 1.0;
+// A stop waits this long for what was captured to be taken, then this long more for a call
+// that is still writing.
+constexpr DWORD deliverTimeoutMs = 3000;
+constexpr DWORD callTimeoutMs = 1000;
+// A source that has delivered nothing for this long is silent (a loopback while nothing plays),
+// and its time passes in zeros. Well above capture latency and the stalls of a busy system's
+// audio threads: zeros given for what turns out to be a late delivery would sit inside sound.
+constexpr double slackSeconds = 1.0;
+// At a stop, packets still on their way are waited for this many polls.
+constexpr int stopPolls = 30;
+// A source that went away is looked for again this often.
+constexpr double reopenSeconds = 0.5;
+// Room between the two threads: a writer may fall this far behind before sound is lost.
+constexpr DWORD queueSeconds = 20;
 
 struct Event {
     HANDLE h;
@@ -35,16 +45,55 @@ struct Event {
     Event& operator=(const Event&) = delete;
 };
 
-double secondsSince(LARGE_INTEGER start) {
-    LARGE_INTEGER now, freq;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&freq);
-    return static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(freq.QuadPart);
-}
+std::atomic<qvdevice::CaptureSystem*> testSystem{nullptr};
+
+// Samples from the capture thread to the delivery thread; neither ever waits for the other.
+class SampleQueue {
+public:
+    explicit SampleQueue(size_t samples) : ring_(samples) {}
+
+    // What does not fit is owed, and made up with zeros once there is room, so that the
+    // recording keeps its length even when its writer fell hopelessly behind.
+    void push(const int16_t* data, size_t n) {
+        size_t room = ring_.size() - static_cast<size_t>(head_ - tail_.load());
+        const size_t zeros = static_cast<size_t>(std::min<uint64_t>(owed_, room));
+        for (size_t i = 0; i < zeros; ++i)
+            ring_[(head_ + i) % ring_.size()] = 0;
+        owed_ -= zeros;
+        room -= zeros;
+        head_ += zeros;
+        if (owed_ > 0 || n > room) {
+            owed_ += n;
+            published_.store(head_);
+            return;
+        }
+        for (size_t i = 0; i < n; ++i)
+            ring_[(head_ + i) % ring_.size()] = data[i];
+        head_ += n;
+        published_.store(head_);
+    }
+    size_t pop(int16_t* out, size_t max) {
+        const uint64_t tail = tail_.load();
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(published_.load() - tail, max));
+        for (size_t i = 0; i < n; ++i)
+            out[i] = ring_[(tail + i) % ring_.size()];
+        tail_.store(tail + n);
+        return n;
+    }
+    bool empty() const { return published_.load() == tail_.load(); }
+
+private:
+    std::vector<int16_t> ring_;
+    uint64_t head_ = 0; // the capture thread's own
+    uint64_t owed_ = 0;
+    std::atomic<uint64_t> published_{0};
+    std::atomic<uint64_t> tail_{0};
+};
 
 } // namespace
 
 struct RecordState {
+    qvdevice::CaptureSystem* system = nullptr;
     qvdevice::CaptureSource source;
     DWORD freq = 0;
     DWORD chans = 0;
@@ -52,155 +101,243 @@ struct RecordState {
     DWORD user = 0;
     HRECORD handle = 0;
 
-    // The stopper clears `enabled` and then waits while `inProc`; the recording thread sets
+    // The stopper clears `enabled` and then waits while `inProc`; the delivery thread sets
     // `inProc` and then looks at `enabled`. Both sequentially consistent: one of them sees the
     // other, so no call of proc starts after stop() has returned.
     std::atomic<bool> enabled{true};
     std::atomic<bool> inProc{false};
     std::atomic<bool> ended{false};
-    std::atomic<DWORD> threadId{0};
+    std::atomic<bool> captured{false}; // the capture thread queued its last samples
+    std::atomic<bool> stopAsked{false};
+    std::atomic<bool> stopped{false}; // a stop has run to its end
+    std::atomic<double> stopTime{0.0};
+    std::atomic<DWORD> deliveryThreadId{0};
+    std::atomic<SourceState> sourceState{SourceState::First};
 
     Event stopEvent{true};
     Event readyEvent{true};
-    Event doneEvent{true};
-    Event endedEvent{true}; // no more calls will be made
+    Event neverSet{true};
+    Event wake{false};        // the delivery thread has more to do
+    Event captureDone{true};  // the capture thread is over
+    Event deliveryDone{true}; // no more calls will be made
     Event procDone{false};
     bool opened = false; // written before readyEvent
+    SampleQueue queue;
+
+    RecordState(DWORD f, DWORD c)
+        : freq(f), chans(c), queue(static_cast<size_t>(f) * c * queueSeconds) {}
 };
 
 namespace {
 
-class Pipeline {
+// Resamples and converts to 16-bit, and queues for the delivery thread.
+class Producer {
 public:
-    Pipeline(RecordState& s, uint32_t inRate)
-        : s_(s), chunk_(inRate / 10), resampler_(inRate, s.freq, 2), in_(2 * chunk_, 0.0f),
-          zeros_(2 * chunk_, 0.0f), out_(2 * resampler_.maxOutput(chunk_), 0.0f),
-          block_(2 * resampler_.maxOutput(chunk_), 0) {}
+    explicit Producer(RecordState& s) : s_(s), zeros_(2 * 4096, 0.0f) {}
 
-    bool ok() const { return resampler_.ok(); }
-    size_t chunk() const { return chunk_; }
-    float* input() { return in_.data(); }
-    uint64_t fed() const { return fed_; }
-
-    // Resamples `frames` of input (at most chunk()), converts and delivers. False when the
-    // recording is over.
-    bool feed(const float* stereo, size_t frames) {
-        fed_ += frames;
-        const size_t n = resampler_.process(stereo, frames, out_.data(), out_.size() / 2);
-        if (n == 0)
+    bool setRate(uint32_t rate) {
+        if (resampler_ && rate_ == rate)
             return true;
-        if (s_.chans == 1) {
-            for (size_t i = 0; i < n; ++i)
-                block_[i] = qvcore::floatToInt16(0.5f * (out_[2 * i] + out_[2 * i + 1]));
-        } else {
-            qvcore::floatToInt16(out_.data(), block_.data(), 2 * n);
-        }
-        return deliver(block_.data(), static_cast<DWORD>(n * s_.chans * sizeof(int16_t)));
+        finish();
+        resampler_ = std::make_unique<qvcore::StreamResampler>(rate, s_.freq, 2);
+        rate_ = rate;
+        out_.assign(2 * resampler_->maxOutput(zeros_.size() / 2 + maxPacket), 0.0f);
+        block_.assign(out_.size(), 0);
+        return resampler_->ok();
     }
 
-    bool feedSilence(uint64_t frames) {
+    void sound(const float* stereo, size_t frames) {
         while (frames > 0) {
-            const size_t n = static_cast<size_t>(std::min<uint64_t>(frames, chunk_));
-            if (!feed(zeros_.data(), n))
-                return false;
+            const size_t n = std::min(frames, maxPacket);
+            put(resampler_->process(stereo, n, out_.data(), out_.size() / 2));
+            stereo += 2 * n;
             frames -= n;
         }
-        return true;
+    }
+    void silence(uint64_t frames) {
+        while (frames > 0) {
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(frames, zeros_.size() / 2));
+            put(resampler_->process(zeros_.data(), n, out_.data(), out_.size() / 2));
+            frames -= n;
+        }
+    }
+    // The resampler's tail: the last moments before a stop or a change of rate.
+    void finish() {
+        if (resampler_)
+            put(resampler_->drain(out_.data(), out_.size() / 2));
     }
 
+    static constexpr size_t maxPacket = 4096;
+
 private:
-    bool deliver(int16_t* data, DWORD bytes) {
-        s_.inProc.store(true);
-        if (!s_.enabled.load()) {
-            s_.inProc.store(false);
-            return false;
+    void put(size_t frames) {
+        if (frames == 0)
+            return;
+        if (s_.chans == 1) {
+            for (size_t i = 0; i < frames; ++i)
+                block_[i] = qvcore::floatToInt16(0.5f * (out_[2 * i] + out_[2 * i + 1]));
+        } else {
+            qvcore::floatToInt16(out_.data(), block_.data(), 2 * frames);
         }
-        const BOOL goOn = s_.proc(s_.handle, data, bytes, s_.user);
-        if (!goOn)
-            s_.enabled.store(false);
-        s_.inProc.store(false);
-        SetEvent(s_.procDone.h);
-        return goOn != FALSE;
+        s_.queue.push(block_.data(), frames * s_.chans);
     }
 
     RecordState& s_;
-    size_t chunk_;
-    qvcore::StreamResampler resampler_;
-    std::vector<float> in_;
+    uint32_t rate_ = 0;
+    std::unique_ptr<qvcore::StreamResampler> resampler_;
     std::vector<float> zeros_;
     std::vector<float> out_;
     std::vector<int16_t> block_;
-    uint64_t fed_ = 0;
 };
 
-// Delivers what the source gives, and zeros where it gives nothing, so that the recording
-// keeps to the wall clock from the moment it was opened to the moment it is stopped.
-void record(RecordState& s, qvdevice::CaptureStream& capture, Pipeline& pipe) {
-    LARGE_INTEGER start;
-    QueryPerformanceCounter(&start);
-    const double rate = capture.rate();
-    bool delivered = false; // the source has given its first packet
-    for (;;) {
-        const bool stopping = WaitForSingleObject(s.stopEvent.h, pollMs) == WAIT_OBJECT_0;
-        if (!s.enabled.load())
-            return;
-        size_t n;
-        while ((n = capture.read(pipe.input(), pipe.chunk())) > 0) {
-            if (!delivered) {
-                // A late first packet: what came before it is silence. (It is also the last
-                // moment to fill it in front of the data.)
-                delivered = true;
-                const double before = secondsSince(start) * rate - static_cast<double>(n);
-                if (before > static_cast<double>(pipe.fed()) &&
-                    !pipe.feedSilence(static_cast<uint64_t>(before) - pipe.fed()))
-                    return;
-            }
-            if (!pipe.feed(pipe.input(), n))
-                return;
-        }
-        // When the system delivers nothing (a loopback while nothing plays, a device that went
-        // away), the wall clock goes on: fill with zeros. A source that has not started yet
-        // gets a moment's grace, and while it runs its latency is allowed for; at the stop the
-        // recording is made up to the wall clock.
-        const double elapsed = secondsSince(start);
-        if (!stopping && !delivered && elapsed < startGraceSeconds)
-            continue;
-        const double due = (stopping ? elapsed : elapsed - slackSeconds) * rate;
-        if (due > static_cast<double>(pipe.fed()) &&
-            !pipe.feedSilence(static_cast<uint64_t>(due) - pipe.fed()))
-            return;
-        if (stopping)
-            return;
+// Drains the source and places what it gives on the recording's time line, from the moment
+// the recording was opened to the moment it is stopped.
+class Capture {
+public:
+    Capture(RecordState& s, std::unique_ptr<qvdevice::CaptureReader> reader)
+        : s_(s), reader_(std::move(reader)), line_(s.system->now()), out_(s),
+          buffer_(2 * Producer::maxPacket) {
+        heardAt_ = line_.covered();
     }
-}
 
-void recordingThread(std::shared_ptr<RecordState> state) {
+    bool ok() {
+        line_.newSource(reader_->rate());
+        return out_.setRate(reader_->rate());
+    }
+
+    void run() {
+        for (;;) {
+            const bool stopping = s_.system->wait(s_.stopEvent.h, pollMs);
+            if (!s_.enabled.load())
+                return;
+            followSource(stopping);
+            if (stopping) {
+                finish(s_.stopTime.load());
+                return;
+            }
+            drain(-1.0);
+            out_.silence(line_.fillTo(s_.system->now() - slackSeconds));
+        }
+    }
+
+private:
+    // A device that failed or went away, or a loopback whose output is no longer the default:
+    // the recording goes on from the source as it is now, zeros filling the time between.
+    void followSource(bool stopping) {
+        if (reader_ && (reader_->lost() || reader_->moved())) {
+            drain(-1.0); // what it captured before
+            reader_.reset();
+            s_.sourceState = SourceState::Missing;
+            retryAt_ = s_.system->now();
+        }
+        if (reader_ || stopping || s_.system->now() < retryAt_)
+            return;
+        reader_ = s_.system->open(s_.source);
+        if (!reader_ || !out_.setRate(reader_->rate())) {
+            reader_.reset();
+            retryAt_ = s_.system->now() + reopenSeconds;
+            return;
+        }
+        line_.newSource(reader_->rate());
+        s_.sourceState = SourceState::Replaced;
+    }
+
+    // Takes every packet that waits; with `until` >= 0 only what was captured before it.
+    void drain(double until) {
+        if (!reader_)
+            return;
+        qvdevice::PacketInfo info;
+        size_t n;
+        while ((n = reader_->read(buffer_.data(), Producer::maxPacket, info)) > 0) {
+            heardAt_ = s_.system->now();
+            const qvcore::CapturePacket p{info.position, info.time, static_cast<uint32_t>(n),
+                                          info.discontinuity};
+            const uint32_t keep = until >= 0 ? line_.framesBefore(p, until) : p.frames;
+            if (keep == 0)
+                continue; // captured after the stop
+            out_.silence(line_.place(p));
+            out_.sound(buffer_.data(), keep);
+        }
+    }
+
+    // Everything captured up to the stop: packets still on their way are waited for while the
+    // source delivers; a silent source's time is made up with zeros.
+    void finish(double stopAt) {
+        for (int i = 0; i < stopPolls; ++i) {
+            drain(stopAt);
+            const bool silent = s_.system->now() - heardAt_ > slackSeconds;
+            if (line_.covered() >= stopAt || !reader_ || silent)
+                break;
+            s_.system->wait(s_.neverSet.h, pollMs);
+        }
+        out_.silence(line_.fillTo(stopAt));
+        out_.finish();
+    }
+
+    RecordState& s_;
+    std::unique_ptr<qvdevice::CaptureReader> reader_;
+    qvcore::CaptureTimeline line_;
+    Producer out_;
+    std::vector<float> buffer_;
+    double retryAt_ = 0;
+    double heardAt_ = 0;
+};
+
+void captureThread(std::shared_ptr<RecordState> state) {
     RecordState& s = *state;
-    s.threadId = GetCurrentThreadId();
     {
         qvdevice::ThreadCom com;
-        qvdevice::CaptureStream capture;
-        std::unique_ptr<Pipeline> pipe;
-        if (capture.open(s.source, 0)) {
-            pipe = std::make_unique<Pipeline>(s, capture.rate());
-            s.opened = pipe->ok();
+        std::unique_ptr<Capture> capture;
+        if (auto reader = s.system->open(s.source)) {
+            capture = std::make_unique<Capture>(s, std::move(reader));
+            s.opened = capture->ok();
         }
         SetEvent(s.readyEvent.h);
         if (s.opened)
-            record(s, capture, *pipe);
-        s.ended = true;
-        SetEvent(s.endedEvent.h);
+            capture->run();
     }
-    SetEvent(s.doneEvent.h);
+    s.captured = true;
+    SetEvent(s.wake.h);
+    SetEvent(s.captureDone.h);
 }
 
-} // namespace
+bool deliver(RecordState& s, int16_t* data, DWORD bytes) {
+    s.inProc.store(true);
+    if (!s.enabled.load()) {
+        s.inProc.store(false);
+        return false;
+    }
+    const BOOL goOn = s.proc(s.handle, data, bytes, s.user);
+    if (!goOn)
+        s.enabled.store(false);
+    s.inProc.store(false);
+    SetEvent(s.procDone.h);
+    return goOn != FALSE;
+}
 
-namespace {
+// Hands the queue to the callback in blocks of a tenth of a second.
+void deliveryThread(std::shared_ptr<RecordState> state) {
+    RecordState& s = *state;
+    s.deliveryThreadId = GetCurrentThreadId();
+    std::vector<int16_t> block(static_cast<size_t>(s.freq / 10) * s.chans);
+    for (;;) {
+        const bool last = s.captured.load();
+        size_t n;
+        bool goOn = true;
+        while (goOn && (n = s.queue.pop(block.data(), block.size())) > 0)
+            goOn = deliver(s, block.data(), static_cast<DWORD>(n * sizeof(int16_t)));
+        if (!goOn || !s.enabled.load() || (last && s.queue.empty()))
+            break;
+        WaitForSingleObject(s.wake.h, deliveryPollMs);
+    }
+    s.ended = true;
+    SetEvent(s.stopEvent.h); // a recording its callback ended needs no more capture
+    SetEvent(s.deliveryDone.h);
+}
 
 // The callback may be waiting on this thread (a window text set from the recording thread), so
 // messages sent to this thread are handled while it waits.
-void waitHandlingSentMessages(RecordState&, HANDLE event, DWORD timeoutMs) {
+void waitHandlingSentMessages(HANDLE event, DWORD timeoutMs) {
     const ULONGLONG until = GetTickCount64() + timeoutMs;
     for (;;) {
         const ULONGLONG now = GetTickCount64();
@@ -215,67 +352,101 @@ void waitHandlingSentMessages(RecordState&, HANDLE event, DWORD timeoutMs) {
     }
 }
 
+bool isSet(HANDLE event) {
+    return WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+}
+
 } // namespace
+
+qvdevice::CaptureSystem& captureSystem() {
+    qvdevice::CaptureSystem* s = testSystem.load();
+    return s ? *s : qvdevice::wasapiCapture();
+}
+
+void useCaptureSystem(qvdevice::CaptureSystem* system) {
+    testSystem = system;
+}
 
 std::unique_ptr<Recording> Recording::start(const qvdevice::CaptureSource& source, DWORD freq,
                                             DWORD chans, RECORDPROC* proc, DWORD user,
                                             HRECORD handle) {
     if (!proc || freq < 8000 || freq > 192000 || (chans != 1 && chans != 2))
         return nullptr;
-    auto state = std::make_shared<RecordState>();
-    if (!state->stopEvent.h || !state->readyEvent.h || !state->doneEvent.h ||
-        !state->endedEvent.h || !state->procDone.h)
-        return nullptr;
+    auto state = std::make_shared<RecordState>(freq, chans);
+    for (const Event* e : {&state->stopEvent, &state->readyEvent, &state->neverSet, &state->wake,
+                           &state->captureDone, &state->deliveryDone, &state->procDone})
+        if (!e->h)
+            return nullptr;
+    state->system = &captureSystem();
     state->source = source;
-    state->freq = freq;
-    state->chans = chans;
     state->proc = proc;
     state->user = user;
     state->handle = handle;
     std::unique_ptr<Recording> r(new Recording);
     r->state_ = state;
     try {
-        r->thread_ = std::thread(recordingThread, state);
+        r->capture_ = std::thread(captureThread, state);
+        if (WaitForSingleObject(state->readyEvent.h, openTimeoutMs) != WAIT_OBJECT_0 ||
+            !state->opened)
+            return nullptr; // the destructor stops and reaps the thread
+        r->delivery_ = std::thread(deliveryThread, state);
     } catch (...) {
         return nullptr;
     }
-    if (WaitForSingleObject(state->readyEvent.h, openTimeoutMs) != WAIT_OBJECT_0 || !state->opened)
-        return nullptr; // the destructor stops and reaps the thread
     return r;
 }
 
 Recording::~Recording() {
     stop();
-    if (!thread_.joinable())
-        return;
-    if (GetCurrentThreadId() == state_->threadId) {
-        thread_.detach(); // freed from inside the callback: the thread ends by itself
-        return;
+    // A thread still inside a stuck write ends by itself; it holds the state.
+    const bool self = GetCurrentThreadId() == state_->deliveryThreadId;
+    if (capture_.joinable()) {
+        if (isSet(state_->captureDone.h))
+            capture_.join();
+        else
+            capture_.detach();
     }
-    if (WaitForSingleObject(state_->doneEvent.h, closeTimeoutMs) == WAIT_OBJECT_0)
-        thread_.join();
-    else
-        thread_.detach();
+    if (delivery_.joinable()) {
+        if (!self && isSet(state_->deliveryDone.h))
+            delivery_.join();
+        else
+            delivery_.detach();
+    }
 }
 
 void Recording::stop() {
     RecordState& s = *state_;
-    if (GetCurrentThreadId() == s.threadId) {
+    if (GetCurrentThreadId() == s.deliveryThreadId) {
         s.enabled.store(false); // inside the callback: it is the last call
         SetEvent(s.stopEvent.h);
         return;
     }
-    // Let the thread deliver what is left, up to this moment, and end by itself.
-    SetEvent(s.stopEvent.h);
-    waitHandlingSentMessages(s, s.endedEvent.h, finishTimeoutMs);
-    // Whatever happened, no call starts from now on; wait for one in progress.
+    if (s.stopped.load())
+        return;
+    if (!s.stopAsked.exchange(true)) {
+        s.stopTime = s.system->now();
+        SetEvent(s.stopEvent.h);
+        SetEvent(s.wake.h);
+    }
+    if (delivery_.joinable())
+        waitHandlingSentMessages(s.deliveryDone.h, deliverTimeoutMs);
+    // Whatever happened, no call starts from now on; wait for one in progress, within reason.
     s.enabled.store(false);
-    while (s.inProc.load())
-        waitHandlingSentMessages(s, s.procDone.h, pollMs);
+    SetEvent(s.wake.h);
+    const ULONGLONG until = GetTickCount64() + callTimeoutMs;
+    while (s.inProc.load() && GetTickCount64() < until)
+        waitHandlingSentMessages(s.procDone.h, pollMs);
+    // The capture thread is quick to end once it is told.
+    waitHandlingSentMessages(s.captureDone.h, callTimeoutMs);
+    s.stopped = true;
 }
 
 bool Recording::active() const {
     return state_->enabled.load() && !state_->ended.load();
+}
+
+SourceState Recording::source() const {
+    return state_->sourceState.load();
 }
 
 } // namespace qvbass

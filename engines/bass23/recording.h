@@ -1,5 +1,7 @@
-// One recording: a thread that reads a capture source, converts it to 16-bit at the rate and
-// channel count asked, and hands it block by block to the program's callback.
+// One recording: a capture thread drains the source, places its packets by the source's own
+// clock, converts them to 16-bit at the rate and channel count asked and queues them; a
+// delivery thread hands the queue block by block to the program's callback, which may write a
+// file. A slow or stuck write never holds up the draining of the device.
 #pragma once
 
 #include <memory>
@@ -12,6 +14,13 @@ namespace qvbass {
 
 struct RecordState;
 
+// Where recordings come from: the system's WASAPI unless a test put a simulation in place.
+qvdevice::CaptureSystem& captureSystem();
+void useCaptureSystem(qvdevice::CaptureSystem* system); // null: the system's own again
+
+// What a recording hears.
+enum class SourceState { First, Replaced, Missing };
+
 class Recording {
 public:
     // Null when the source cannot be opened or the format is not offered.
@@ -22,16 +31,21 @@ public:
     Recording(const Recording&) = delete;
     Recording& operator=(const Recording&) = delete;
 
-    // Once this returns, the callback never runs again. From inside the callback it only makes
-    // this call of it the last.
+    // Delivers what was captured up to this moment, then ends: once it returns, no call of the
+    // callback starts any more. Bounded: a callback that cannot keep up loses what it has not
+    // taken after a few seconds, and one stuck in a write is left to return by itself. Safe to
+    // call again, also from a message handled while an earlier call waits. From inside the
+    // callback it only makes this call of it the last.
     void stop();
     // Still recording: neither stopped nor ended by the callback.
     bool active() const;
+    SourceState source() const;
 
 private:
     Recording() = default;
     std::shared_ptr<RecordState> state_;
-    std::thread thread_;
+    std::thread capture_;
+    std::thread delivery_;
 };
 
 } // namespace qvbass

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "audio/bass23.h"
+#include "qvdevice/capture.h"
 #include "tests/device/device_fixture.h"
 
 namespace {
@@ -33,6 +34,20 @@ TEST(RecordingInputs, TheSinkMonitorIsAWaveInputAndTheListEnds) {
     EXPECT_EQ(BASS_RecordGetInput(-2), 0xFFFFFFFFu);
     // The selected input is on, at the level it was given.
     EXPECT_EQ(BASS_RecordGetInput(wave) & 0x1FFFF, 50u);
+}
+
+TEST(RecordingInputs, AFailedLoopbackProbeIsTriedAgainAndAWorkingOneRemembered) {
+    static int runs = 0;
+    static bool works = false;
+    auto probe = [] {
+        ++runs;
+        return works;
+    };
+    EXPECT_FALSE(qvdevice::rememberedProbe(L"busy output", probe));
+    works = true;
+    EXPECT_TRUE(qvdevice::rememberedProbe(L"busy output", probe));
+    EXPECT_TRUE(qvdevice::rememberedProbe(L"busy output", probe));
+    EXPECT_EQ(runs, 2);
 }
 
 TEST(Recording, TenSecondsWithNothingPlayingGiveTenSecondsOfZeros) {
@@ -150,6 +165,90 @@ TEST(Recording, ACallbackReturningFalseEndsTheRecording) {
     // The next recording starts as usual.
     const std::vector<float> after = record(0.5);
     EXPECT_GT(after.size(), 0u);
+}
+
+// A stop reached again from a message handled while the first one waits (the session ending
+// during Stop) waits for the same recording: once either returns, no call is running.
+std::atomic<bool> released{false};
+std::atomic<int> callsAfterRelease{0};
+HRECORD nested = 0;
+
+BOOL CALLBACK slowWriter(HRECORD, void*, DWORD, DWORD) {
+    if (released.load())
+        ++callsAfterRelease;
+    Sleep(30);
+    if (released.load())
+        ++callsAfterRelease;
+    return TRUE;
+}
+
+LRESULT CALLBACK stopAgain(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_APP)
+        return DefWindowProcA(window, message, wParam, lParam);
+    BASS_ChannelStop(nested);
+    released = true; // the file would be closed here
+    return 0;
+}
+
+TEST(RecordingStop, AStopInsideAStopWaitsForTheSameRecording) {
+    WNDCLASSA c = {};
+    c.lpfnWndProc = stopAgain;
+    c.lpszClassName = "QuaverlyStopAgain";
+    RegisterClassA(&c);
+    HWND window = CreateWindowExA(0, c.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    for (int i = 0; i < 5; ++i) {
+        released = false;
+        nested = BASS_RecordStart(recordRate, 2, 0, slowWriter, 0);
+        ASSERT_NE(nested, 0u);
+        Sleep(300);
+        std::atomic<bool> stopping{false};
+        std::thread session([&] {
+            while (!stopping.load())
+                Sleep(1);
+            Sleep(5);
+            SendMessageA(window, WM_APP, 0, 0);
+        });
+        stopping = true;
+        BASS_ChannelStop(nested);
+        session.join();
+    }
+    Sleep(100);
+    EXPECT_EQ(callsAfterRelease.load(), 0);
+    DestroyWindow(window);
+}
+
+// A write that never returns (a drive that stopped answering) holds the callback: the stop still
+// returns within a few seconds, and no further call starts.
+std::atomic<int> hungCalls{0};
+HANDLE driveAnswers = nullptr;
+
+BOOL CALLBACK hungWriter(HRECORD, void*, DWORD, DWORD) {
+    if (++hungCalls == 2)
+        WaitForSingleObject(driveAnswers, INFINITE);
+    return TRUE;
+}
+
+TEST(RecordingStop, ReturnsInBoundedTimeWhenAWriteHangs) {
+    driveAnswers = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const HRECORD r = BASS_RecordStart(recordRate, 2, 0, hungWriter, 0);
+    ASSERT_NE(r, 0u);
+    for (int i = 0; i < 200 && hungCalls.load() < 2; ++i)
+        Sleep(10);
+    ASSERT_EQ(hungCalls.load(), 2);
+    const ULONGLONG t0 = GetTickCount64();
+    BASS_ChannelStop(r);
+    const ULONGLONG took = GetTickCount64() - t0;
+    printf("[ stop with a hung write ] returned after %llu ms\n",
+           static_cast<unsigned long long>(took));
+    EXPECT_LT(took, 10000u); // bounded: a few seconds, not for ever
+    SetEvent(driveAnswers);
+    Sleep(200);
+    EXPECT_EQ(hungCalls.load(), 2) << "a call started after the stop";
+    // The next recording works.
+    EXPECT_GT(record(0.5).size(), 0u);
+    CloseHandle(driveAnswers);
 }
 
 } // namespace

@@ -389,5 +389,8 @@ HRECORD WINAPI BASS_RecordStart(DWORD freq, DWORD chans, DWORD flags, RECORDPROC
     state().recording = state().script.recordStart != 0;
     return state().script.recordStart;
 }
+DWORD WINAPI QV_RecordGetSource(HRECORD) {
+    return state().script.recordSource;
+}
 
 } // extern "C"

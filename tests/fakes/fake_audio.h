@@ -50,6 +50,7 @@ struct Script {
     std::vector<Input> inputs;
     BOOL recordSetInput = TRUE;
     HRECORD recordStart = 0x7001;
+    DWORD recordSource = QV_RECORD_SOURCE_FIRST; // not logged: the progress timer asks often
 };
 
 // The script of the current test, and the state the fakes keep.

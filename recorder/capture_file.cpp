@@ -73,24 +73,71 @@ bool writeSizeField(FILE* f, int64_t offset, uint32_t value) {
 
 // Sets both size fields from the file's real length and leaves the stream at its end. A short
 // write can leave part of a frame at the end, which the sizes leave out.
-bool writeSizes(FILE* f) {
+bool writeSizes(FILE* f, uint64_t& data) {
     if (fflush(f) != 0 || seekTo(f, 0, SEEK_END) != 0)
         return false;
     int64_t length = position(f);
     if (length < CAPTURE_HEADER_SIZE)
         return false;
-    uint64_t data = (uint64_t)(length - CAPTURE_HEADER_SIZE) / frameBytes * frameBytes;
+    data = (uint64_t)(length - CAPTURE_HEADER_SIZE) / frameBytes * frameBytes;
     if (data > CAPTURE_MAX_DATA_BYTES)
         data = CAPTURE_MAX_DATA_BYTES;
-    captureDataBytes = data;
     return writeSizeField(f, 4, (uint32_t)(data + CAPTURE_HEADER_SIZE - 8)) &&
            writeSizeField(f, 40, (uint32_t)data) && fflush(f) == 0 && seekTo(f, 0, SEEK_END) == 0;
 }
 
-BOOL failWrite() {
-    captureError = errno ? errno : EIO;
-    captureEnd = CaptureWriteFailed;
-    return 0;
+bool writeSizes(FILE* f) {
+    uint64_t data = 0;
+    bool ok = writeSizes(f, data);
+    captureDataBytes = data;
+    return ok;
+}
+
+// Whether the recording thread is inside the file, and whether the user-interface thread gave
+// the file up to it meanwhile (a write that hangs).
+enum WriteState { NotWriting, Writing, GivenUp };
+std::atomic<int> writeState;
+
+// What one block did to the file; applied to the shared state only if the file was not given
+// up meanwhile.
+struct BlockResult {
+    uint64_t dataBytes;
+    uint64_t synced;
+    CaptureEnd end;
+    int error;
+};
+
+BlockResult writeBlock(FILE* file, const void* buffer, DWORD length) {
+    BlockResult r = {captureDataBytes.load(std::memory_order_relaxed), syncedDataBytes,
+                     CaptureGoesOn, 0};
+    // Never past what the size fields can state: take the whole frames that still fit.
+    uint64_t room = r.dataBytes < captureDataLimit ? captureDataLimit - r.dataBytes : 0;
+    room = room / frameBytes * frameBytes;
+    bool atLimit = length > room;
+    size_t take = atLimit ? (size_t)room : length;
+
+    // Flushed block by block, so a full disk shows at the block it hits.
+    if (take > 0) {
+        if (fwrite(buffer, 1, take, file) != take || fflush(file) != 0) {
+            r.error = errno ? errno : EIO;
+            r.end = CaptureWriteFailed;
+            return r;
+        }
+        r.dataBytes += take;
+    }
+    // Once a second of sound, so that a crash or a power cut loses no more than that.
+    if (atLimit || r.dataBytes - r.synced >= CAPTURE_BYTES_PER_SECOND) {
+        uint64_t onDisk = 0;
+        if (!writeSizes(file, onDisk) || !syncToDisk(file)) {
+            r.error = errno ? errno : EIO;
+            r.end = CaptureWriteFailed;
+            return r;
+        }
+        r.synced = r.dataBytes;
+    }
+    if (atLimit)
+        r.end = CaptureLimitReached;
+    return r;
 }
 
 } // namespace
@@ -100,6 +147,7 @@ bool openCaptureFile() {
     captureDataBytes = 0;
     captureError = 0;
     syncedDataBytes = 0;
+    writeState = NotWriting;
 
     captureFile = fopen(capturePath, "wb");
     if (!captureFile) {
@@ -136,34 +184,28 @@ bool openCaptureFile() {
 
 BOOL CALLBACK recordBlockCallback(HRECORD, void* buffer, DWORD length, DWORD) {
     captureBlockCount.fetch_add(1, std::memory_order_relaxed);
-    if (!captureFile)
+    FILE* file = captureFile;
+    if (!file)
         return 1;
     if (captureEnd != CaptureGoesOn)
         return 0;
 
-    // Never past what the size fields can state: take the whole frames that still fit.
-    uint64_t written = captureDataBytes.load(std::memory_order_relaxed);
-    uint64_t room = written < captureDataLimit ? captureDataLimit - written : 0;
-    room = room / frameBytes * frameBytes;
-    bool atLimit = length > room;
-    size_t take = atLimit ? (size_t)room : length;
-
-    // Flushed block by block, so a full disk shows at the block it hits.
-    if (take > 0) {
-        if (fwrite(buffer, 1, take, captureFile) != take || fflush(captureFile) != 0)
-            return failWrite();
-        captureDataBytes.store(written + take, std::memory_order_relaxed);
+    writeState = Writing;
+    BlockResult r = writeBlock(file, buffer, length);
+    if (writeState.exchange(NotWriting) == GivenUp) {
+        // The stop gave up waiting for this write: the file is this thread's to finish.
+        uint64_t data = 0;
+        if (writeSizes(file, data))
+            syncToDisk(file);
+        fclose(file);
+        return 0;
     }
-
-    // Once a second of sound, so that a crash or a power cut loses no more than that.
-    if (atLimit || written + take - syncedDataBytes >= CAPTURE_BYTES_PER_SECOND) {
-        if (!writeSizes(captureFile) || !syncToDisk(captureFile))
-            return failWrite();
-        syncedDataBytes = written + take;
-    }
-
-    if (atLimit) {
-        captureEnd = CaptureLimitReached;
+    captureDataBytes.store(r.dataBytes, std::memory_order_relaxed);
+    syncedDataBytes = r.synced;
+    if (r.end != CaptureGoesOn) {
+        if (r.error)
+            captureError = r.error;
+        captureEnd = r.end;
         return 0;
     }
     return 1;
@@ -172,6 +214,15 @@ BOOL CALLBACK recordBlockCallback(HRECORD, void* buffer, DWORD length, DWORD) {
 void finishCaptureFile() {
     if (!captureFile)
         return;
+    int writing = Writing;
+    if (writeState.compare_exchange_strong(writing, GivenUp)) {
+        // A write that does not return (a drive that stopped answering): the stream is locked
+        // inside it. Leave the file to that write; what reached the disk stays readable, with
+        // the sizes of the last update.
+        captureFile = nullptr;
+        captureEnd = CaptureWriteHung;
+        return;
+    }
     bool written = !ferror(captureFile) && writeSizes(captureFile);
     if (!written) {
         // The stream still holds bytes the disk refused, and retries them at every seek:

@@ -18,7 +18,8 @@
 #define CAPTURE_MAX_DATA_BYTES ((uint64_t)((0xFFFFFFFFu - 36) & ~3u))
 
 // Why the recording thread ended a recording on its own (its callback returned FALSE).
-enum CaptureEnd { CaptureGoesOn, CaptureWriteFailed, CaptureLimitReached };
+// CaptureWriteHung: the stop found a write that did not return; the file was left to it.
+enum CaptureEnd { CaptureGoesOn, CaptureWriteFailed, CaptureLimitReached, CaptureWriteHung };
 
 // Written by the user-interface thread before the recording starts and after it has stopped.
 extern char capturePath[CAPTURE_PATH_SIZE];
@@ -45,7 +46,9 @@ bool openCaptureFile();
 // about once a second of sound. FALSE ends the recording; captureEnd says why.
 BOOL CALLBACK recordBlockCallback(HRECORD handle, void* buffer, DWORD length, DWORD user);
 
-// Writes both size fields from the file's real length (whole frames only) and closes it.
+// Writes both size fields from the file's real length (whole frames only) and closes it. If
+// the recording thread is still inside a write that hangs, the file is left to that write
+// (captureEnd says so) and finished by it when it returns.
 void finishCaptureFile();
 
 // Closes and deletes a file that received no recording.

@@ -142,7 +142,7 @@ void showCreateError(HWND window) {
     showError(window, text);
 }
 
-// Tells why the recording thread ended a recording by itself; the file is finished by then.
+// Tells why a recording ended by itself, or why its file could not be finished.
 void reportCaptureEnd(HWND window, CaptureEnd end) {
     char text[CAPTURE_PATH_SIZE + 256];
     if (end == CaptureLimitReached) {
@@ -153,7 +153,13 @@ void reportCaptureEnd(HWND window, CaptureEnd end) {
         MessageBoxA(window, text, CAPTION_INFORMATION, MB_OK);
         return;
     }
-    if (captureError == ENOSPC)
+    if (end == CaptureWriteHung)
+        snprintf(text, sizeof text,
+                 "Writing %s does not finish: the drive does not answer. The recording was "
+                 "stopped, but its file could not be finished.\nWhat reached the disk is in it "
+                 "and stays readable.",
+                 capturePath);
+    else if (captureError == ENOSPC)
         snprintf(text, sizeof text,
                  "The disk is full, so the recording was stopped.\nEverything recorded until "
                  "then is saved in %s.",
@@ -174,14 +180,21 @@ void showSavedFile(HWND window) {
 }
 
 // The channel is stopped first: once BASS_ChannelStop returns, the callback no longer runs and
-// the file is ours to finish.
-void stopRecording(HWND window) {
+// the file is ours to finish. While it waits, messages sent to this window are handled, and one
+// of them may end the recording too (the session ending): that one finishes the file, and this
+// one then finds nothing left to do. `tell` says whether a failure is told in a box.
+void stopRecording(HWND window, bool tell) {
     KillTimer(window, progressTimerId);
     BASS_ChannelStop(recordChannel);
+    if (!isRecording)
+        return; // ended meanwhile
     SetDlgItemTextA(window, IDC_RECORD, startText);
     isRecording = 0;
     finishCaptureFile();
     showSavedFile(window);
+    CaptureEnd end = captureEnd;
+    if (tell && end != CaptureGoesOn)
+        reportCaptureEnd(window, end);
 }
 
 void startRecording(HWND window) {
@@ -227,9 +240,16 @@ void onStartStop(HWND window) {
         startRecording(window);
         return;
     }
-    stopRecording(window);
-    if (captureEnd != CaptureGoesOn)
-        reportCaptureEnd(window, captureEnd);
+    stopRecording(window, true);
+}
+
+// What the recording hears, when it is not the device it started on.
+const char* sourceNote() {
+    switch (QV_RecordGetSource(recordChannel)) {
+    case QV_RECORD_SOURCE_REPLACED: return " - now from the new device";
+    case QV_RECORD_SOURCE_MISSING: return " - device gone: recording silence";
+    default: return "";
+    }
 }
 
 // The recording thread only counts blocks and raises captureEnd; the text and the stop happen
@@ -237,32 +257,32 @@ void onStartStop(HWND window) {
 void onProgressTimer(HWND window) {
     if (!isRecording)
         return;
-    CaptureEnd end = captureEnd;
-    if (end != CaptureGoesOn) {
-        stopRecording(window);
-        reportCaptureEnd(window, end);
+    if (captureEnd != CaptureGoesOn) {
+        stopRecording(window, true);
         return;
     }
-    char shown[CAPTURE_STATUS_SIZE];
+    char shown[CAPTURE_STATUS_SIZE + 64];
     GetDlgItemTextA(window, IDC_RECORD_PROGRESS, shown, sizeof shown);
-    const char* text = formatCaptureStatus();
+    char text[CAPTURE_STATUS_SIZE + 64];
+    snprintf(text, sizeof text, "%s%s", formatCaptureStatus(), sourceNote());
     if (strcmp(shown, text) != 0)
         setProgress(window, text);
 }
 
 // Runs on Exit, on the close box and Escape, and again on WM_DESTROY, where it changes nothing.
-void teardown(HWND window) {
+void teardown(HWND window, bool tell) {
     if (isRecording)
-        stopRecording(window);
+        stopRecording(window, tell);
     BASS_RecordFree();
     EndDialog(window, 0);
     ShowWindow(mainWindowHandle, SW_SHOWNORMAL);
 }
 
-// The session may end right after these: the file is finished while there is time.
-void onSessionEnding(HWND window) {
-    if (isRecording)
-        stopRecording(window);
+// The session ends once this returns: the file is finished while there is time. (Asking
+// whether it may end changes nothing: another program may still refuse.)
+void onEndSession(HWND window, bool ending) {
+    if (ending && isRecording)
+        stopRecording(window, false);
 }
 
 } // namespace
@@ -274,19 +294,15 @@ INT_PTR CALLBACK recorderWindowProc(HWND window, UINT message, WPARAM wParam, LP
         switch (LOWORD(wParam)) {
         case IDC_RECORD: onStartStop(window); break;
         case IDC_RECORDER_EXIT:
-        case IDCANCEL: teardown(window); break;
+        case IDCANCEL: teardown(window, true); break;
         }
         return FALSE;
     case WM_TIMER:
         if (wParam == progressTimerId)
             onProgressTimer(window);
         return FALSE;
-    case WM_QUERYENDSESSION: onSessionEnding(window); return FALSE;
-    case WM_ENDSESSION:
-        if (wParam)
-            onSessionEnding(window);
-        return FALSE;
-    case WM_DESTROY: teardown(window); return FALSE;
+    case WM_ENDSESSION: onEndSession(window, wParam != FALSE); return FALSE;
+    case WM_DESTROY: teardown(window, false); return FALSE;
     case WM_SETFOCUS: SetFocus(window); return FALSE;
     }
     return FALSE;

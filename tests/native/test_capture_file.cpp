@@ -6,11 +6,15 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "recorder/capture_file.h"
@@ -327,6 +331,36 @@ TEST_F(CaptureFileTest, FullDiskEndsTheRecordingWithAPlayableFile) {
     EXPECT_FALSE(openCaptureFile());
     EXPECT_EQ(captureError, ENOSPC);
     EXPECT_NE(access(capturePath, F_OK), 0);
+}
+
+// A write that does not return (a drive that stopped answering) holds the stream: finishing must
+// neither wait for it nor touch the stream, and the write finishes the file once it returns.
+TEST_F(CaptureFileTest, WriteThatHangsIsLeftToTheRecordingThread) {
+    setPath(dir + "/stuck.wav");
+    ASSERT_EQ(mkfifo(capturePath, 0600), 0);
+    int drive = -1;
+    std::thread opener([&] { drive = open(capturePath, O_RDONLY); });
+    ASSERT_TRUE(openCaptureFile());
+    opener.join();
+    ASSERT_GE(drive, 0);
+
+    std::atomic<BOOL> accepted{1};
+    std::thread recording([&] {
+        Bytes b = block(1 << 20, 1); // far more than the pipe holds: the write hangs
+        accepted = deliver(b);
+    });
+    usleep(200 * 1000);
+    finishCaptureFile();
+    EXPECT_EQ(captureEnd, CaptureWriteHung);
+    EXPECT_EQ(captureFile, nullptr);
+
+    // The drive answers again: the write returns, and closes the file.
+    char sink[65536];
+    while (read(drive, sink, sizeof sink) > 0) {
+    }
+    recording.join();
+    close(drive);
+    EXPECT_FALSE(accepted);
 }
 
 } // namespace

@@ -408,16 +408,43 @@ TEST_F(RecorderTest, SizeLimitStopsTheRecordingWithTheFileIntact) {
     EXPECT_FALSE(isRecording);
 }
 
-TEST_F(RecorderTest, EndingSessionFinishesTheFile) {
+TEST_F(RecorderTest, OnlyASessionThatEndsFinishesTheFile) {
     open();
     typeName("q6-logoff");
     press(IDC_RECORD);
     deliverBlock(4000);
+    // Asked, and then told that another program cancelled the logoff: the recording goes on.
     SendMessageA(recorder, WM_QUERYENDSESSION, 0, 0);
-    EXPECT_FALSE(isRecording);
-    expectFinished(pathOf("q6-logoff"), 4000);
+    SendMessageA(recorder, WM_ENDSESSION, FALSE, 0);
+    EXPECT_TRUE(isRecording);
+    EXPECT_TRUE(fake::callsStartingWith({"BASS_ChannelStop"}).empty());
+    deliverBlock(4000);
     SendMessageA(recorder, WM_ENDSESSION, TRUE, 0);
+    EXPECT_FALSE(isRecording);
+    expectFinished(pathOf("q6-logoff"), 8000);
     EXPECT_EQ(fake::callsStartingWith({"BASS_ChannelStop"}).size(), 1u);
+    EXPECT_TRUE(boxes.boxes().empty());
+}
+
+TEST_F(RecorderTest, SessionEndingWhileStopWaitsFinishesTheFileOnce) {
+    open();
+    typeName("q6-reentry");
+    press(IDC_RECORD);
+    deliverBlock(4000);
+    // Stop waits for the recording thread and handles sent messages meanwhile.
+    bool sent = false;
+    fake::onCall([&](const std::string& call) {
+        if (call.rfind("BASS_ChannelStop", 0) == 0 && !sent) {
+            sent = true;
+            SendMessageA(recorder, WM_ENDSESSION, TRUE, 0);
+            EXPECT_EQ(captureFile, nullptr) << "the inner stop finished the file";
+        }
+    });
+    press(IDC_RECORD);
+    EXPECT_TRUE(sent);
+    EXPECT_FALSE(isRecording);
+    EXPECT_EQ(text(IDC_RECORD), "Start recording");
+    expectFinished(pathOf("q6-reentry"), 4000);
     EXPECT_TRUE(boxes.boxes().empty());
 }
 

@@ -18,7 +18,7 @@ std::uint64_t CaptureTimeline::place(const CapturePacket& p) {
     // A packet follows on when the device says so and its time agrees: a jump in time with
     // positions that do not show it is a stretch the device skipped without saying.
     const bool contiguous = following_ && !p.discontinuity && p.position == nextPosition_ &&
-                            (!stamped || p.time - covered_ < maxJitterSeconds);
+                            (!stamped || p.time - covered_ < maxWanderSeconds);
     double time = p.time;
     if (!stamped) {
         // No time stamp: a jump in the positions is what was lost.

@@ -42,8 +42,10 @@ private:
     bool filledSince_ = false; // zeros were put after that packet
     std::uint64_t nextPosition_ = 0;
     double ahead_ = 0; // how far zeros for a late delivery put the recording ahead of the source
-    // Time stamps of packets that follow each other wander by less than this.
-    static constexpr double maxJitterSeconds = 0.05;
+    // Time stamps of packets that follow each other wander (under Wine by a tenth of a second
+    // when its audio thread is held up); a larger jump that the positions do not show is a
+    // stretch the device skipped without saying.
+    static constexpr double maxWanderSeconds = 0.5;
 };
 
 } // namespace qvcore

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <math.h>
+#include <stdlib.h>
 #include <stdio.h>
 
 #include <windows.h>
@@ -312,6 +313,69 @@ TEST_F(Echotrap, AKilledProgramLeavesAPlayableFile) {
     EXPECT_LE(wav.dataSize, wav.fileSize - 44);
     EXPECT_GE(wav.dataSize / 176400.0, 2.5) << "everything up to the last second is kept";
     DeleteFileA("C:\\echokill.wav");
+}
+
+// Runs a shell command on the host, as Wine starts Unix programs, without waiting for it.
+void onHost(const std::string& command) {
+    std::string line = "/bin/sh -c \"" + command + "\"";
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+}
+
+// Three minutes of a steady tone, played by the host's own player so that only the recording
+// path is under test: the recording holds it without a gap and keeps to the wall clock.
+TEST_F(Echotrap, ThreeMinutesOfToneHaveNoGapAndKeepToTheWallClock) {
+    const double minutes =
+        getenv("QUAVERLY_ECHO_MINUTES") ? atof(getenv("QUAVERLY_ECHO_MINUTES")) : 3;
+    DeleteFileA("C:\\echolong.wav");
+    char tone[160];
+    snprintf(tone, sizeof tone,
+             "sox -q -n -r 48000 -c 2 -b 16 -t wav - synth %d sine 1000 gain -6 | paplay",
+             (int)(minutes * 60) + 10);
+    onHost(tone);
+    sleepMs(1500);
+    HWND recorder = startRecording("echolong");
+    ASSERT_NE(recorder, nullptr) << "the recorder did not open";
+    double started = monitor.nowMs();
+    sleepMs((DWORD)(minutes * 60000));
+    PostMessageA(recorder, WM_COMMAND, MAKEWPARAM(1042, BN_CLICKED), 0);
+    double wall = (monitor.nowMs() - started) / 1000.0;
+    sleepMs(500);
+    onHost("pkill -x paplay");
+    PostMessageA(recorder, WM_COMMAND, MAKEWPARAM(1043, BN_CLICKED), 0);
+    ASSERT_NE(app.waitForWindow("Quaverly - Tamsel", 5000), nullptr);
+
+    Wav wav;
+    ASSERT_TRUE(readWav("C:\\echolong.wav", wav));
+    const size_t frames = wav.samples.size() / 2;
+    auto silent = [&](size_t i) {
+        return fabsf(wav.samples[2 * i]) < 1e-4f && fabsf(wav.samples[2 * i + 1]) < 1e-4f;
+    };
+    size_t first = 0, last = frames;
+    while (first < frames && silent(first))
+        ++first;
+    while (last > first && silent(last - 1))
+        --last;
+    size_t longest = 0, run = 0, runs = 0;
+    for (size_t i = first; i < last; ++i) {
+        run = silent(i) ? run + 1 : 0;
+        runs += run == 221; // longer than 5 ms
+        longest = std::max(longest, run);
+    }
+    const double seconds = wav.dataSize / 176400.0;
+    printf("[ echolong ] %.3f s recorded in %.3f s of wall clock (%+.3f %%); tone from %.3f s to "
+           "%.3f s; longest silence inside %.2f ms, %zu longer than 5 ms\n",
+           seconds, wall, (seconds / wall - 1) * 100, first / 44100.0, last / 44100.0,
+           longest / 44.1, runs);
+    EXPECT_NEAR(seconds, wall, wall * 0.005) << "the recording follows the wall clock";
+    EXPECT_LE(longest, 220u) << "a gap inside the tone";
+    EXPECT_GT(last - first, frames * 9 / 10);
+    DeleteFileA("C:\\echolong.wav");
 }
 
 } // namespace

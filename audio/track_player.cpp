@@ -43,8 +43,8 @@ Entry readSelectedEntry() {
     return trackPathBuffer[0] ? EntryRead : NoEntry;
 }
 
-Outcome tryFmodModule() {
-    fmodModule = FMUSIC_LoadSong(trackPathBuffer);
+Outcome tryFmodModule(const char* path) {
+    fmodModule = FMUSIC_LoadSong(path);
     if (!fmodModule)
         return Refused;
     FMUSIC_SetMasterVolume(fmodModule, volume);
@@ -57,8 +57,8 @@ Outcome tryFmodModule() {
     return Started;
 }
 
-bool tryFmodStream() {
-    if (!openStream(trackPathBuffer))
+bool tryFmodStream(const char* path) {
+    if (!openStream(path))
         return false;
     FSOUND_SetVolume(FSOUND_ALL,
                      (int)GetDlgItemInt(mainWindowHandle, IDC_VOLUME_EDIT, nullptr, FALSE));
@@ -67,8 +67,8 @@ bool tryFmodStream() {
     return true;
 }
 
-bool tryBassModule() {
-    bassMusic = BASS_MusicLoad(FALSE, trackPathBuffer, 0, 0, musicLoadFlags, 0);
+bool tryBassModule(const char* path) {
+    bassMusic = BASS_MusicLoad(FALSE, path, 0, 0, musicLoadFlags, 0);
     if (!bassMusic)
         return false;
     BASS_Start(); // a paused BASS track left the whole output paused
@@ -104,10 +104,15 @@ void loadAndStart() {
         return;
     }
 
-    Outcome module = tryFmodModule();
+    // The stream player's box lets a drop, a clear or the open dialog rewrite trackPathBuffer
+    // before BASS is tried.
+    char path[TRACK_PATH_SIZE];
+    lstrcpynA(path, trackPathBuffer, TRACK_PATH_SIZE);
+
+    Outcome module = tryFmodModule(path);
     if (module == Failed)
         return;
-    if (module == Refused && !tryFmodStream() && !tryBassModule()) {
+    if (module == Refused && !tryFmodStream(path) && !tryBassModule(path)) {
         showError(nullptr, "Can't load the file");
         return;
     }

@@ -16,6 +16,9 @@ static_assert(streamOpenMode == 0x20130 && musicLoadFlags == 0x2B200);
 // A play's message boxes run a message loop, so a double-click or Next can ask for another play
 // while one is still choosing its engine; that one is refused.
 bool playRunning = false;
+// Set when the close sequence runs inside one of those boxes: the libraries are gone by the time
+// the box is dismissed.
+bool playAbandoned = false;
 
 enum Outcome { Refused, Failed, Started };
 enum Entry { NoEntry, EntryTooLong, EntryRead };
@@ -112,9 +115,13 @@ void loadAndStart() {
     Outcome module = tryFmodModule(path);
     if (module == Failed)
         return;
-    if (module == Refused && !tryFmodStream(path) && !tryBassModule(path)) {
-        showError(nullptr, "Can't load the file");
-        return;
+    if (module == Refused && !tryFmodStream(path)) {
+        if (playAbandoned)
+            return;
+        if (!tryBassModule(path)) {
+            showError(nullptr, "Can't load the file");
+            return;
+        }
     }
     startTick();
 }
@@ -153,6 +160,11 @@ void playSelectedTrack() {
     playRunning = true;
     loadAndStart();
     playRunning = false;
+    playAbandoned = false;
+}
+
+void abandonPlayUnderWay() {
+    playAbandoned = playRunning;
 }
 
 bool openStream(const char* path) {

@@ -274,6 +274,22 @@ TEST_F(PlayBox, ThePlayKeepsItsOwnPathWhileTheBoxIsOpen) {
     EXPECT_EQ(trackCount, 2);
 }
 
+// The mend: Exit from inside the box frees both libraries; the play then ends with no further
+// call and no "Can't load the file".
+TEST_F(PlayBox, ExitWhileTheBoxIsOpenEndsThePlayQuietly) {
+    addEntries({bassD});
+    select(0);
+    boxes.onBox([this](const ShownBox&) { command(IDC_EXIT); });
+
+    command(IDC_PLAY);
+
+    EXPECT_EQ(boxes.boxes().size(), 1u);
+    Calls calls = engineCalls();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back(), "FSOUND_Close()");
+    expectIdle();
+}
+
 // What each engine is sent for stop, release, pause and volume.
 struct EngineRow {
     const char* name;

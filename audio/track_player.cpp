@@ -34,6 +34,7 @@ void showError(HWND owner, const char* text) {
 // Copies the selected entry into trackPathBuffer, unless it is missing, empty or too long.
 Entry readSelectedEntry() {
     currentIndex = (int)SendMessageA(playlistBox, LB_GETCURSEL, 0, 0);
+    currentEntryRemoved = false;
     if (currentIndex < 0)
         return NoEntry;
     // The length may be overstated, never understated, so a fit here is a fit for LB_GETTEXT.

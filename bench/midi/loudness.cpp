@@ -81,8 +81,8 @@ int main(int argc, char** argv) {
     note.add(0, {0x90, 69, 100}).add(960, {0x80, 69, 0});
     auto piano = midi(midiwrite::smf(0, 480, {note}), bank);
     auto dense = midi(denseSong(), bank);
-    qvgen::ModuleSpec spec; // 4-channel MOD, a 550 Hz note on two channels at full volume
-    qvgen::Bytes modBytes = qvgen::module(spec);
+    qvgen::ModuleSpec params; // 4-channel MOD, a 550 Hz note on two channels at full volume
+    qvgen::Bytes modBytes = qvgen::module(params);
     auto module = qvcore::openModule(qvcore::FileData::fromBytes(modBytes.data(), modBytes.size()),
                                      qvcore::ModuleEnd::Stop);
     if (!piano || !dense || !module) {

@@ -5,6 +5,7 @@ HINSTANCE appInstance;
 HWND playlistBox;
 int currentIndex;
 int trackCount;
+bool currentEntryRemoved;
 char trackPathBuffer[TRACK_PATH_SIZE];
 HMENU playlistMenu;
 

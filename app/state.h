@@ -18,6 +18,8 @@ extern HINSTANCE appInstance;
 extern HWND playlistBox;
 extern int currentIndex;
 extern int trackCount;
+// Remove took the current entry away: currentIndex names the entry before the gap it left.
+extern bool currentEntryRemoved;
 extern char trackPathBuffer[TRACK_PATH_SIZE];
 extern HMENU playlistMenu;
 

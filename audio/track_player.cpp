@@ -16,6 +16,9 @@ static_assert(streamOpenMode == 0x20130 && musicLoadFlags == 0x2B200);
 // A play's message boxes run a message loop, so a double-click or Next can ask for another play
 // while one is still choosing its engine; that one is refused.
 bool playRunning = false;
+// Set when the close sequence runs inside one of those boxes: the libraries are gone by the time
+// the box is dismissed.
+bool playAbandoned = false;
 
 enum Outcome { Refused, Failed, Started };
 enum Entry { NoEntry, EntryTooLong, EntryRead };
@@ -31,6 +34,7 @@ void showError(HWND owner, const char* text) {
 // Copies the selected entry into trackPathBuffer, unless it is missing, empty or too long.
 Entry readSelectedEntry() {
     currentIndex = (int)SendMessageA(playlistBox, LB_GETCURSEL, 0, 0);
+    currentEntryRemoved = false;
     if (currentIndex < 0)
         return NoEntry;
     // The length may be overstated, never understated, so a fit here is a fit for LB_GETTEXT.
@@ -43,8 +47,8 @@ Entry readSelectedEntry() {
     return trackPathBuffer[0] ? EntryRead : NoEntry;
 }
 
-Outcome tryFmodModule() {
-    fmodModule = FMUSIC_LoadSong(trackPathBuffer);
+Outcome tryFmodModule(const char* path) {
+    fmodModule = FMUSIC_LoadSong(path);
     if (!fmodModule)
         return Refused;
     FMUSIC_SetMasterVolume(fmodModule, volume);
@@ -57,8 +61,8 @@ Outcome tryFmodModule() {
     return Started;
 }
 
-bool tryFmodStream() {
-    if (!openStream(trackPathBuffer))
+bool tryFmodStream(const char* path) {
+    if (!openStream(path))
         return false;
     FSOUND_SetVolume(FSOUND_ALL,
                      (int)GetDlgItemInt(mainWindowHandle, IDC_VOLUME_EDIT, nullptr, FALSE));
@@ -67,8 +71,8 @@ bool tryFmodStream() {
     return true;
 }
 
-bool tryBassModule() {
-    bassMusic = BASS_MusicLoad(FALSE, trackPathBuffer, 0, 0, musicLoadFlags, 0);
+bool tryBassModule(const char* path) {
+    bassMusic = BASS_MusicLoad(FALSE, path, 0, 0, musicLoadFlags, 0);
     if (!bassMusic)
         return false;
     BASS_Start(); // a paused BASS track left the whole output paused
@@ -104,12 +108,21 @@ void loadAndStart() {
         return;
     }
 
-    Outcome module = tryFmodModule();
+    // The stream player's box lets a drop, a clear or the open dialog rewrite trackPathBuffer
+    // before BASS is tried.
+    char path[TRACK_PATH_SIZE];
+    lstrcpynA(path, trackPathBuffer, TRACK_PATH_SIZE);
+
+    Outcome module = tryFmodModule(path);
     if (module == Failed)
         return;
-    if (module == Refused && !tryFmodStream() && !tryBassModule()) {
-        showError(nullptr, "Can't load the file");
-        return;
+    if (module == Refused && !tryFmodStream(path)) {
+        if (playAbandoned)
+            return;
+        if (!tryBassModule(path)) {
+            showError(nullptr, "Can't load the file");
+            return;
+        }
     }
     startTick();
 }
@@ -148,6 +161,11 @@ void playSelectedTrack() {
     playRunning = true;
     loadAndStart();
     playRunning = false;
+    playAbandoned = false;
+}
+
+void abandonPlayUnderWay() {
+    playAbandoned = playRunning;
 }
 
 bool openStream(const char* path) {

@@ -11,6 +11,9 @@ bool openStream(const char* path);
 
 // True while playSelectedTrack runs: its message boxes let other commands arrive meanwhile.
 bool playUnderWay();
+// Makes a play under way end quietly at its next step; the close sequence calls it before it
+// frees the libraries.
+void abandonPlayUnderWay();
 
 // The volume edit box is the one road by which a volume reaches the players.
 void applyVolume();

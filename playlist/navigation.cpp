@@ -24,14 +24,18 @@ void nextTrack() {
     currentIndex += 1;
     if (currentIndex >= trackCount)
         currentIndex = 0;
+    currentEntryRemoved = false;
     playEntryAtCurrentIndex();
 }
 
 void previousTrack() {
     if (playUnderWay())
         return;
-    currentIndex -= 1;
+    // With the current entry removed, the entry before it is current already.
+    if (!currentEntryRemoved)
+        currentIndex -= 1;
     if (currentIndex < 0)
         currentIndex = trackCount - 1;
+    currentEntryRemoved = false;
     playEntryAtCurrentIndex();
 }

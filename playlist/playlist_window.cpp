@@ -65,12 +65,14 @@ void playDoubleClicked() {
 
 // Deletes the selected entry and selects the one that took its place, so Play plays it. The
 // current entry stays the same track; when it is the one removed, the entry before it becomes
-// current, so that Next plays the one that followed.
+// current and is marked so, so that Next plays the one that followed and Previous this one.
 void removeSelected() {
     int selected = (int)SendMessageA(playlistBox, LB_GETCURSEL, 0, 0);
     if (selected < 0)
         return;
     SendMessageA(playlistBox, LB_DELETESTRING, selected, 0);
+    if (selected == currentIndex)
+        currentEntryRemoved = true;
     if (selected <= currentIndex)
         --currentIndex;
     trackCount = (int)SendMessageA(playlistBox, LB_GETCOUNT, 0, 0);
@@ -85,6 +87,7 @@ void clearPlaylist() {
     trackPathBuffer[0] = '\0';
     trackCount = 0;
     currentIndex = -1;
+    currentEntryRemoved = false;
 }
 
 void showMenu() {

@@ -120,6 +120,8 @@ void showRecorderInfo() {
 }
 
 void closeSequence(HWND window) {
+    // Exit can come from inside a box of a play; that play must not go on into freed libraries.
+    abandonPlayUnderWay();
     // Only a BASS track changes the output volume, so BASS is left alone when none ever played.
     if (savedBassVolume != 0)
         BASS_SetVolume(125);

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "midi_writers.h"
+#include "dense_song.h"
 #include "qvmidi/midi_player.h"
 
 int main(int argc, char** argv) {
@@ -17,27 +17,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "no sound bank: %s\n", error.c_str());
         return 1;
     }
-    // Every channel plays a new four-note chord every quarter note at 120 bpm, each held a
-    // half note, so about 16 x 8 notes sound at once: the 64-voice limit is always busy.
-    std::vector<midiwrite::Track> tracks;
-    for (int ch = 0; ch < 16; ++ch) {
-        midiwrite::Track t;
-        t.add(0, {(uint8_t)(0xC0 | ch), (uint8_t)(ch * 8)});
-        uint32_t pending = 0;
-        for (int beat = 0; beat < 120; ++beat) {
-            int root = 40 + (beat * 5 + ch * 3) % 36;
-            for (int k = 0; k < 4; ++k)
-                t.add(k == 0 ? pending : 0, {(uint8_t)(0x90 | ch), (uint8_t)(root + k * 4), 90});
-            pending = 480;
-            if (beat > 0)
-                for (int k = 0; k < 4; ++k) {
-                    int old = 40 + ((beat - 1) * 5 + ch * 3) % 36;
-                    t.add(0, {(uint8_t)(0x80 | ch), (uint8_t)(old + k * 4), 0});
-                }
-        }
-        tracks.push_back(t);
-    }
-    midiwrite::Bytes file = midiwrite::smf(1, 480, tracks);
+    midiwrite::Bytes file = denseSong();
     qvmidi::MidiSong song;
     if (!qvmidi::parseMidi(file.data(), file.size(), song)) {
         fprintf(stderr, "the generated song did not parse\n");

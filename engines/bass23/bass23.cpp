@@ -278,6 +278,10 @@ BOOL BASSDEF(BASS_SetVolume)(DWORD volume) {
     Lock lock(apiLock);
     if (!lib.initialised)
         return FALSE;
+    // A caller's int below 0 arrives with its top bit set: it is a negative volume, silence,
+    // not one above the maximum.
+    if (volume & 0x80000000u)
+        volume = 0;
     lib.outputLevel = static_cast<double>(std::min(volume, lib.maxVolume)) / lib.maxVolume;
     applyOutputLevel();
     return TRUE;

@@ -238,4 +238,36 @@ TEST(BassModule, StopsAtItsEndReportsInactiveAndRestarts) {
     expectTone(listen(0.4, hz), hz, moduleReferenceDb(qvgen::module(params), hz));
 }
 
+// A volume below 0 reaches BASS as a DWORD with its top bit set; both libraries must take it as
+// silence, not as a value above the maximum.
+TEST(Volume, NegativeValuesAreSilenceInEveryVolumeCall) {
+    const auto silentAt = [](double hz, const auto& setVolume) {
+        for (int v : {-1, -300}) {
+            setVolume(v);
+            sleepMs(settleMs);
+            EXPECT_LT(listen(0.5, hz).rmsDb, silentDb) << "volume " << v;
+        }
+    };
+    {
+        StreamPlay play(toneWav("tone.wav", 10));
+        ASSERT_TRUE(waitUntilHeard(toneHz));
+        silentAt(toneHz, [](int v) { FSOUND_SetVolume(FSOUND_ALL, v); });
+    }
+    const qvgen::ModuleSpec params = longModule(qvgen::ModuleFormat::Xm);
+    const double hz = qvgen::moduleFrequency(params);
+    const std::string path = writeTemp("long.xm", qvgen::module(params));
+    {
+        ModulePlay play(path);
+        ASSERT_TRUE(waitUntilHeard(hz));
+        silentAt(hz, [&](int v) { FMUSIC_SetMasterVolume(play.mod, v); });
+    }
+    {
+        MusicPlay play(path);
+        ASSERT_TRUE(waitUntilHeard(hz));
+        silentAt(hz, [](int v) { BASS_SetVolume(static_cast<DWORD>(v)); });
+        EXPECT_EQ(BASS_GetVolume(), 0u);
+    }
+    BASS_SetVolume(255);
+}
+
 } // namespace

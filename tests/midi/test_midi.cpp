@@ -171,12 +171,13 @@ INSTANTIATE_TEST_SUITE_P(Banks, Synthesis, ::testing::Values(false, true),
 
 TEST(Synthesis, VolumeControllersSustainAndPitchBend) {
     auto bank = testBank(false);
-    // Half volume on CC7 is about 12 dB quieter (the square law of MIDI volume).
+    // Half volume on CC7 is about 12 dB quieter (the square law of MIDI volume). Soft notes: the
+    // limiter must not take part.
     Track loud, soft;
-    loud.add(0, noteOn(0, 69, 127)).add(960, noteOff(0, 69));
+    loud.add(0, noteOn(0, 69, 40)).add(960, noteOff(0, 69));
     soft.add(0, {0xB0, 7, 50})
         .add(0, {0xB0, 11, 127})
-        .add(0, noteOn(0, 69, 127))
+        .add(0, noteOn(0, 69, 40))
         .add(960, noteOff(0, 69));
     loud.events.insert(loud.events.begin(), {0, {0xB0, 7, 100}});
     MidiPlayer a(parsed(midiwrite::smf(0, 480, {loud})), bank, rate);
@@ -283,6 +284,32 @@ TEST(SoundBanks, GeneralMidiSoundFontPlaysAPianoA4) {
     MidiPlayer player(parsed(oneNote(0, 69, 960)), bank, rate);
     std::vector<float> out = renderSeconds(player, 0.8);
     EXPECT_NEAR(dominantFrequency(out), 440.0, 4.0);
+}
+
+// A piano note sits where a module's note does (-20 dBFS or so), and sixteen channels of loud
+// chords are held below full scale instead of clipping.
+TEST(SoundBanks, GeneralMidiIsAsLoudAsModulesAndDenseSongsStayBelowFullScale) {
+    std::vector<Track> tracks(16);
+    for (int ch = 0; ch < 16; ++ch) {
+        tracks[ch].add(0, {(uint8_t)(0xB0 | ch), 7, 127});
+        for (int k = 0; k < 8; ++k)
+            tracks[ch].add(0, noteOn(ch, 48 + 3 * k + ch, 127));
+    }
+    MidiPlayer dense(parsed(midiwrite::smf(1, 480, tracks)), testBank(false), rate);
+    std::vector<float> out = renderSeconds(dense, 1.0);
+    float peak = 0;
+    for (float v : out) {
+        ASSERT_TRUE(std::isfinite(v));
+        peak = std::max(peak, fabsf(v));
+    }
+    EXPECT_LT(peak, 0.9f);
+    EXPECT_GT(20 * log10(rms(out)), -12.0) << "held down, not silenced";
+
+    auto bank = loadSoundBank("/usr/share/sounds/sf2/TimGM6mb.sf2");
+    if (!bank)
+        GTEST_SKIP() << "the General MIDI SoundFont package is not installed";
+    MidiPlayer piano(parsed(oneNote(0, 69, 960)), bank, rate);
+    EXPECT_NEAR(20 * log10(rms(renderSeconds(piano, 1.0))), -21.0, 4.0);
 }
 
 } // namespace

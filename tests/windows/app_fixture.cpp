@@ -9,6 +9,7 @@ void resetApplicationState() {
     playlistBox = nullptr;
     currentIndex = 0;
     trackCount = 0;
+    currentEntryRemoved = false;
     memset(trackPathBuffer, 0, sizeof trackPathBuffer);
     playlistMenu = nullptr;
     fmodModule = nullptr;

@@ -129,4 +129,33 @@ TEST_F(Navigation, NextGoesOnFromThePlayingEntryNotTheClickedOne) {
     EXPECT_EQ(loaded(), "FMUSIC_LoadSong(C:\\2.mod)");
 }
 
+// The mend: with 0..3 and 2 playing, Remove 2; Previous plays 1 and Next 3, the neighbours of
+// the removed entry, and a second Previous goes on to 0.
+TEST_F(Navigation, AfterTheCurrentEntryIsRemovedPreviousAndNextPlayItsNeighbours) {
+    const struct {
+        std::vector<int> ids;
+        int playedIndex;
+        const char* played;
+    } rows[] = {{{IDC_PREVIOUS}, 1, "C:\\1.mod"},
+                {{IDC_NEXT}, 2, "C:\\3.mod"},
+                {{IDC_PREVIOUS, IDC_PREVIOUS}, 0, "C:\\0.mod"}};
+    for (const auto& row : rows) {
+        if (isPlaying)
+            command(IDC_PLAY); // stop
+        SendMessageA(playlistBox, LB_RESETCONTENT, 0, 0);
+        addEntries({five[0], five[1], five[2], five[3]});
+        select(2);
+        command(IDC_PLAY);
+        ASSERT_EQ(loaded(), "FMUSIC_LoadSong(C:\\2.mod)");
+        SendMessageA(playlistWindowHandle, WM_COMMAND, IDC_REMOVE, 0);
+
+        for (int id : row.ids)
+            command(id);
+
+        EXPECT_EQ(loaded(), std::string("FMUSIC_LoadSong(") + row.played + ")");
+        EXPECT_EQ(currentIndex, row.playedIndex);
+        EXPECT_EQ(selection(), row.playedIndex);
+    }
+}
+
 } // namespace

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 
 #include "tests/windows/playback_fixture.h"
+#include "tests/windows/playlist_helpers.h"
 
 namespace {
 
@@ -237,6 +238,56 @@ TEST_F(TrackPlayer, PlayAskedForWhileAnotherIsUnderWayIsRefused) {
     command(IDC_PLAY);
     EXPECT_EQ(currentEngine(), FmodModule);
     EXPECT_EQ(currentIndex, 1);
+}
+
+class PlayBox : public TrackPlayer {
+protected:
+    // The stream player opens the file but cannot start it, so "Can't play somg" opens before
+    // BASS is tried.
+    void SetUp() override {
+        TrackPlayer::SetUp();
+        fake::script().fmodStreams[bassD] = {5000};
+        fake::script().streamPlayChannel = -1;
+        fake::script().bassMusics[bassD] = {13};
+    }
+};
+
+// The mend: a clear and a drop while the box is open leave the play with the path it started
+// with, and the playlist as they made it.
+TEST_F(PlayBox, ThePlayKeepsItsOwnPathWhileTheBoxIsOpen) {
+    addEntries({moduleA, bassD});
+    select(1);
+    boxes.onBox([](const ShownBox&) {
+        SendMessageA(playlistWindowHandle, WM_COMMAND, IDC_CLEAR, 0);
+        dropOn(playlistWindowHandle, {streamC, unplayable});
+    });
+
+    command(IDC_PLAY);
+
+    EXPECT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(fake::callsStartingWith({"BASS_MusicLoad"}),
+              Calls{"BASS_MusicLoad(0,C:\\d.mtm,0,0,176640,0)"});
+    EXPECT_EQ(currentEngine(), BassModule);
+    EXPECT_EQ(playlistEntries(), (Calls{streamC, unplayable}));
+    EXPECT_EQ(selectedEntry(), 0);
+    EXPECT_EQ(currentIndex, -1); // Next starts at the first of the new entries
+    EXPECT_EQ(trackCount, 2);
+}
+
+// The mend: Exit from inside the box frees both libraries; the play then ends with no further
+// call and no "Can't load the file".
+TEST_F(PlayBox, ExitWhileTheBoxIsOpenEndsThePlayQuietly) {
+    addEntries({bassD});
+    select(0);
+    boxes.onBox([this](const ShownBox&) { command(IDC_EXIT); });
+
+    command(IDC_PLAY);
+
+    EXPECT_EQ(boxes.boxes().size(), 1u);
+    Calls calls = engineCalls();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back(), "FSOUND_Close()");
+    expectIdle();
 }
 
 // What each engine is sent for stop, release, pause and volume.

@@ -9,8 +9,15 @@ namespace qvmidi {
 namespace {
 
 const float silentDb = 96.0f;
-const size_t block = 32;       // envelope and gain steps are computed once per block
-const float masterGain = 0.5f; // headroom for chords
+const size_t block = 32; // envelope and gain steps are computed once per block
+// A bank's samples at their own level leave a General MIDI piano note some 25 dB below a
+// module's note; the limiter below catches what dense songs add up to.
+const float masterGain = 10.0f;
+// Soft limiter: transparent up to the knee, then bending the peak envelope towards the ceiling,
+// which it never reaches, so the mixer's conversion never clips.
+const float limiterKnee = 0.45f;    // -7 dBFS
+const float limiterCeiling = 0.89f; // -1 dBFS
+const double limiterReleaseSeconds = 0.2;
 
 double timecentsToSeconds(double tc) {
     return tc <= -12000 ? 0.0 : pow(2.0, tc / 1200.0);
@@ -27,13 +34,15 @@ float levelDb(int value) {
 
 Synth::Synth(std::shared_ptr<const SoundBank> b, uint32_t sampleRate, int maxVoices)
     : bank(std::move(b)), rate(sampleRate ? sampleRate : 44100),
-      voices((size_t)std::max(1, maxVoices)) {
+      voices((size_t)std::max(1, maxVoices)),
+      limiterRelease((float)exp(-1.0 / (limiterReleaseSeconds * rate))) {
     reset();
 }
 
 void Synth::reset() {
     for (Voice& v : voices)
         v.active = false;
+    limiterEnvelope = 0;
     for (int c = 0; c < 16; ++c) {
         Channel& ch = channels[c];
         memset(ch.cc, 0, sizeof ch.cc);
@@ -425,6 +434,25 @@ void Synth::render(float* out, size_t frames) {
             left -= n;
         }
     }
+    limit(out, frames);
+}
+
+// The envelope follows each peak at once and falls back slowly, so the gain never lets a sample
+// past the ceiling and changes smoothly afterwards.
+void Synth::limit(float* out, size_t frames) {
+    const float range = limiterCeiling - limiterKnee;
+    float envelope = limiterEnvelope;
+    for (size_t i = 0; i < frames; ++i) {
+        float l = out[2 * i], r = out[2 * i + 1];
+        // The envelope first: a NaN sample must not stick in it.
+        envelope = std::max(envelope * limiterRelease, std::max(fabsf(l), fabsf(r)));
+        if (envelope > limiterKnee) {
+            float g = (limiterKnee + range * tanhf((envelope - limiterKnee) / range)) / envelope;
+            out[2 * i] = l * g;
+            out[2 * i + 1] = r * g;
+        }
+    }
+    limiterEnvelope = envelope;
 }
 
 } // namespace qvmidi

@@ -20,7 +20,8 @@ public:
     void event(uint8_t status, uint8_t data1, uint8_t data2, bool chasing = false);
     // Silences every voice and puts every channel back to its power-on state.
     void reset();
-    // Writes (not adds) `frames` stereo frames.
+    // Writes (not adds) `frames` stereo frames, through the master gain and a soft limiter that
+    // keeps every sample below full scale.
     void render(float* out, size_t frames);
 
     int activeVoices() const;
@@ -78,12 +79,15 @@ private:
     void updatePitch(Voice& v);
     Voice& freeVoice();
     void startVoice(const Zone& presetZone, const Zone& zone, int channel, int key, int velocity);
+    void limit(float* out, size_t frames);
 
     std::shared_ptr<const SoundBank> bank;
     uint32_t rate;
     Channel channels[16];
     std::vector<Voice> voices;
     uint64_t nextAge = 0;
+    float limiterRelease; // the envelope's fall per frame
+    float limiterEnvelope = 0;
 };
 
 } // namespace qvmidi

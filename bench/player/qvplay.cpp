@@ -46,7 +46,7 @@ int silence(const char* wake, int seconds) {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     qvdevice::OutputStream out;
     bool timer = strcmp(wake, "timer") == 0;
-    if (!out.open(zeros, nullptr, timer ? qvdevice::Wake::Timer : qvdevice::Wake::Event)) {
+    if (FAILED(out.open(zeros, nullptr, timer ? qvdevice::Wake::Timer : qvdevice::Wake::Event))) {
         fprintf(stderr, "no output device\n");
         return 1;
     }

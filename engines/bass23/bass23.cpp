@@ -216,7 +216,7 @@ BOOL BASSDEF(BASS_Init)(int device, DWORD freq, DWORD, HWND, const GUID*) {
     if (lib.initialised || (device != -1 && device != 1) || freq < 4000 || freq > 192000)
         return FALSE;
     lib.com.enter();
-    if (!lib.out.open(mixerChannels)) {
+    if (FAILED(lib.out.open(mixerChannels))) {
         lib.com.leave();
         return FALSE;
     }
@@ -257,7 +257,7 @@ BOOL BASSDEF(BASS_Stop)(void) {
 BOOL BASSDEF(BASS_Start)(void) {
     Lock lock(apiLock);
     Activity activity;
-    if (!lib.initialised || !lib.out.ensureDevice())
+    if (!lib.initialised || FAILED(lib.out.ensureDevice()))
         return FALSE;
     mixer().setMasterPaused(false);
     lib.outputStarted = true;
@@ -359,7 +359,7 @@ BOOL BASSDEF(BASS_ChannelPlay)(DWORD handle, BOOL restart) {
     if (handle == lib.recordHandle && handle != 0)
         return lib.recording && lib.recording->active();
     Music* m = findMusic(handle);
-    if (!m || !lib.out.ensureDevice() || !reload(*m))
+    if (!m || FAILED(lib.out.ensureDevice()) || !reload(*m))
         return FALSE;
     return mixer().play(m->channel, restart != FALSE);
 }

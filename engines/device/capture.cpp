@@ -106,7 +106,7 @@ std::map<std::wstring, bool> probeWorks;
 bool runProbe() {
     uint32_t phase = 0;
     OutputStream tone;
-    if (!tone.open(renderProbeTone, &phase))
+    if (FAILED(tone.open(renderProbeTone, &phase)))
         return false;
     CaptureStream loopback;
     CaptureSource source;
@@ -114,7 +114,7 @@ bool runProbe() {
     constexpr size_t chunk = 4800;
     std::vector<float> buffer(2 * chunk);
     bool heard = false;
-    if (loopback.open(source, chunk)) {
+    if (SUCCEEDED(loopback.open(source, chunk))) {
         for (int i = 0; i < 40 && !heard && !loopback.lost(); ++i) {
             Sleep(10);
             size_t n;
@@ -232,33 +232,40 @@ CaptureStream::~CaptureStream() {
     close();
 }
 
-bool CaptureStream::open(const CaptureSource& source, size_t maxFrames) {
+HRESULT CaptureStream::open(const CaptureSource& source, size_t maxFrames) {
     close();
-    auto enumerator = makeEnumerator();
-    if (!enumerator)
-        return false;
+    ComPtr<IMMDeviceEnumerator> enumerator;
+    HRESULT hr = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                                  __uuidof(IMMDeviceEnumerator), enumerator.putVoid());
+    if (FAILED(hr))
+        return hr;
     ComPtr<IMMDevice> device;
     const bool loopback = source.kind == SourceKind::Loopback;
-    HRESULT hr = loopback ? enumerator->GetDefaultAudioEndpoint(eRender, eConsole, device.put())
-                          : enumerator->GetDevice(source.id.c_str(), device.put());
+    hr = loopback ? enumerator->GetDefaultAudioEndpoint(eRender, eConsole, device.put())
+                  : enumerator->GetDevice(source.id.c_str(), device.put());
     if (FAILED(hr))
-        return false;
-    if (FAILED(device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, client_.putVoid())))
-        return false;
+        return hr;
+    hr = device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, client_.putVoid());
+    if (FAILED(hr))
+        return hr;
     CoTaskMem<WAVEFORMATEX> mix;
-    if (FAILED(client_->GetMixFormat(mix.put())) || !describeFormat(mix.get(), format_)) {
-        close();
-        return false;
-    }
+    hr = client_->GetMixFormat(mix.put());
+    if (SUCCEEDED(hr) && !describeFormat(mix.get(), format_))
+        hr = AUDCLNT_E_UNSUPPORTED_FORMAT;
     DWORD flags = AUDCLNT_STREAMFLAGS_NOPERSIST | (loopback ? AUDCLNT_STREAMFLAGS_LOOPBACK : 0);
     UINT32 bufferFrames = 0;
-    if (FAILED(client_->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, captureBuffer, 0, mix.get(),
-                                   nullptr)) ||
-        FAILED(client_->GetBufferSize(&bufferFrames)) ||
-        FAILED(client_->GetService(__uuidof(IAudioCaptureClient), capture_.putVoid())) ||
-        FAILED(client_->Start())) {
+    if (SUCCEEDED(hr))
+        hr = client_->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, captureBuffer, 0, mix.get(),
+                                 nullptr);
+    if (SUCCEEDED(hr))
+        hr = client_->GetBufferSize(&bufferFrames);
+    if (SUCCEEDED(hr))
+        hr = client_->GetService(__uuidof(IAudioCaptureClient), capture_.putVoid());
+    if (SUCCEEDED(hr))
+        hr = client_->Start();
+    if (FAILED(hr)) {
         close();
-        return false;
+        return hr;
     }
     // One packet never exceeds the endpoint's buffer.
     pending_.assign(2 * std::max<size_t>(bufferFrames, maxFrames), 0.0f);
@@ -271,7 +278,7 @@ bool CaptureStream::open(const CaptureSource& source, size_t maxFrames) {
         if (SUCCEEDED(watch->enumerator->RegisterEndpointNotificationCallback(watch.get())))
             watch_ = std::move(watch);
     }
-    return true;
+    return S_OK;
 }
 
 void CaptureStream::close() {
@@ -352,7 +359,7 @@ public:
     }
     std::unique_ptr<CaptureReader> open(const CaptureSource& source) override {
         auto stream = std::make_unique<CaptureStream>();
-        if (!stream->open(source, 0))
+        if (FAILED(stream->open(source, 0)))
             return nullptr;
         return stream;
     }

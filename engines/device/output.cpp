@@ -139,7 +139,7 @@ public:
 private:
     HRESULT activate();
     void deactivate();
-    bool start(bool withSound);
+    HRESULT start(bool withSound);
     bool sleep();
     void render(BYTE* data, UINT32 frames);
 
@@ -250,22 +250,27 @@ void RenderSession::render(BYTE* data, UINT32 frames) {
     stereoToDevice(scratch_.data(), frames, format_, data);
 }
 
-bool RenderSession::start(bool withSound) {
+HRESULT RenderSession::start(bool withSound) {
     // Start from a full buffer, so the first period does not underrun.
     BYTE* data = nullptr;
     UINT32 padding = 0;
-    if (FAILED(client_->GetCurrentPadding(&padding)) || padding > bufferFrames_)
-        return false;
+    HRESULT hr = client_->GetCurrentPadding(&padding);
+    if (FAILED(hr))
+        return hr;
+    if (padding > bufferFrames_)
+        return AUDCLNT_E_BUFFER_SIZE_ERROR;
     const UINT32 space = bufferFrames_ - padding;
     if (space > 0) {
-        if (FAILED(renderClient_->GetBuffer(space, &data)))
-            return false;
+        hr = renderClient_->GetBuffer(space, &data);
+        if (FAILED(hr))
+            return hr;
         if (withSound)
             render(data, space);
-        if (FAILED(renderClient_->ReleaseBuffer(space, withSound ? 0 : AUDCLNT_BUFFERFLAGS_SILENT)))
-            return false;
+        hr = renderClient_->ReleaseBuffer(space, withSound ? 0 : AUDCLNT_BUFFERFLAGS_SILENT);
+        if (FAILED(hr))
+            return hr;
     }
-    return SUCCEEDED(client_->Start());
+    return client_->Start();
 }
 
 // Waits, with the device stopped, until something is to be heard again (true) or the stream
@@ -284,7 +289,7 @@ bool RenderSession::sleep() {
 void RenderSession::run() {
     DWORD taskIndex = 0;
     HANDLE mmcss = AvSetMmThreadCharacteristicsW(L"Pro Audio", &taskIndex);
-    bool running = start(false);
+    bool running = SUCCEEDED(start(false));
     if (!running)
         state_->lost = true;
     // After a while with nothing to be heard the stream is closed: under Wine a stream costs a
@@ -301,7 +306,7 @@ void RenderSession::run() {
             deactivate();
             if (!sleep())
                 break;
-            if (FAILED(activate()) || !start(true)) {
+            if (FAILED(activate()) || FAILED(start(true))) {
                 state_->lost = true;
                 break;
             }
@@ -386,12 +391,13 @@ bool underWine() {
 
 } // namespace
 
-bool OutputStream::open(RenderProc proc, void* user, Wake wake) {
+HRESULT OutputStream::open(RenderProc proc, void* user, Wake wake) {
     close();
+    if (!proc)
+        return E_INVALIDARG;
     auto state = std::make_shared<OutputState>();
-    if (!proc || !state->stopEvent.h || !state->readyEvent.h || !state->doneEvent.h ||
-        !state->wakeEvent.h)
-        return false;
+    if (!state->stopEvent.h || !state->readyEvent.h || !state->doneEvent.h || !state->wakeEvent.h)
+        return HRESULT_FROM_WIN32(GetLastError());
     state->proc = proc;
     state->user = user;
     state->wake = wake != Wake::Automatic ? wake : underWine() ? Wake::Timer : Wake::Event;
@@ -399,16 +405,17 @@ bool OutputStream::open(RenderProc proc, void* user, Wake wake) {
     try {
         thread = std::thread(renderThread, state);
     } catch (...) {
-        return false;
+        return E_OUTOFMEMORY;
     }
     DWORD w = WaitForSingleObject(state->readyEvent.h, openTimeoutMs);
-    if (w != WAIT_OBJECT_0 || FAILED(state->initResult)) {
+    HRESULT hr = w == WAIT_OBJECT_0 ? state->initResult : HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+    if (FAILED(hr)) {
         finish(*state, thread);
-        return false;
+        return hr;
     }
     state_ = std::move(state);
     thread_ = std::move(thread);
-    return true;
+    return S_OK;
 }
 
 void OutputStream::close() {

@@ -238,7 +238,7 @@ signed char F_API FSOUND_Init(int mixrate, int maxsoftwarechannels, unsigned int
     if (mixrate < 4000 || mixrate > 192000 || maxsoftwarechannels < 0 || maxsoftwarechannels > 1024)
         return fail(FMOD_ERR_INVALID_PARAM);
     lib.com.enter();
-    if (!lib.out.open(mixerChannels)) {
+    if (FAILED(lib.out.open(mixerChannels))) {
         lib.com.leave();
         return fail(FMOD_ERR_INIT);
     }
@@ -330,7 +330,7 @@ signed char F_API FMUSIC_PlaySong(FMUSIC_MODULE* mod) {
     Module* m = checked(findModule(mod));
     if (!m)
         return FALSE;
-    if (!lib.out.ensureDevice())
+    if (FAILED(lib.out.ensureDevice()))
         return fail(FMOD_ERR_INIT);
     if (!m->channel) {
         m->channel = loadModule(m->path, m->numOrders);
@@ -455,7 +455,7 @@ int F_API FSOUND_Stream_Play(int channel, FSOUND_STREAM* stream) {
         fail(FMOD_ERR_INVALID_PARAM);
         return -1;
     }
-    if (!lib.out.ensureDevice()) {
+    if (FAILED(lib.out.ensureDevice())) {
         fail(FMOD_ERR_INIT);
         return -1;
     }

@@ -57,7 +57,7 @@ class OutputWake : public ::testing::TestWithParam<Wake> {};
 TEST_P(OutputWake, KeepsTheDeviceFedAndStopsCallingAtClose) {
     Tone tone;
     qvdevice::OutputStream out;
-    ASSERT_TRUE(out.open(renderTone, &tone, GetParam()));
+    ASSERT_EQ(out.open(renderTone, &tone, GetParam()), S_OK);
     ASSERT_GT(out.rate(), 0u);
     tone.rate = out.rate();
     ASSERT_TRUE(waitUntilHeard(toneHz));

@@ -91,7 +91,7 @@ public:
     CaptureStream& operator=(const CaptureStream&) = delete;
 
     // `maxFrames`: the most read() will be asked for at once (buffers are sized here).
-    bool open(const CaptureSource& source, size_t maxFrames);
+    HRESULT open(const CaptureSource& source, size_t maxFrames);
     void close();
     bool isOpen() const { return static_cast<bool>(capture_); }
     uint32_t rate() const override { return format_.rate; }

@@ -18,14 +18,15 @@ public:
     MixedOutput(const MixedOutput&) = delete;
     MixedOutput& operator=(const MixedOutput&) = delete;
 
-    bool open(unsigned maxChannels) {
+    HRESULT open(unsigned maxChannels) {
         close();
-        if (!output_.open(&MixedOutput::render, this))
-            return false;
+        HRESULT hr = output_.open(&MixedOutput::render, this);
+        if (FAILED(hr))
+            return hr;
         mixer_ = std::make_unique<Mixer>(output_.rate(), maxBlockFrames, maxChannels);
         live_.store(mixer_.get(), std::memory_order_release);
         setActive(false);
-        return true;
+        return S_OK;
     }
 
     void close() {
@@ -35,21 +36,22 @@ public:
     }
 
     // Before anything starts to play: if the device went away or another one became the
-    // default, reopen on the default device (at its own rate). False when none can be opened.
-    bool ensureDevice() {
+    // default, reopen on the default device (at its own rate). A failure when none can be opened.
+    HRESULT ensureDevice() {
         if (!mixer_)
-            return false;
+            return E_UNEXPECTED;
         if (output_.isOpen() && !output_.needsReopen())
-            return true;
+            return S_OK;
         output_.close();
         live_.store(nullptr, std::memory_order_release);
-        if (!output_.open(&MixedOutput::render, this))
-            return false;
+        HRESULT hr = output_.open(&MixedOutput::render, this);
+        if (FAILED(hr))
+            return hr;
         if (output_.rate() != mixer_->outputRate())
             mixer_->setOutputRate(output_.rate());
         live_.store(mixer_.get(), std::memory_order_release);
         output_.setActive(active_);
-        return true;
+        return S_OK;
     }
 
     // Whether anything plays (see OutputStream::setActive); kept across a reopen.

@@ -3,6 +3,8 @@
 // under Wine, by a timer (see Wake).
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <memory>
 #include <thread>
@@ -29,8 +31,9 @@ public:
     OutputStream(const OutputStream&) = delete;
     OutputStream& operator=(const OutputStream&) = delete;
 
-    // Opens the default output and starts rendering. False when there is no usable device.
-    bool open(RenderProc proc, void* user, Wake wake = Wake::Automatic);
+    // Opens the default output and starts rendering. A failure says why: no device, a format
+    // the mixer cannot take, a render thread that did not start in time.
+    HRESULT open(RenderProc proc, void* user, Wake wake = Wake::Automatic);
     // Stops the render thread; once it returns, proc never runs again.
     void close();
 

@@ -5,8 +5,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "audio/bass23.h"
-#include "audio/fmod3.h"
+#include "bass23.h"
+#include "fmod3.h"
 #include "recorder/capture_file.h"
 
 #define TRACK_PATH_SIZE 1024

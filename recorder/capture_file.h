@@ -7,7 +7,7 @@
 
 #include <atomic>
 
-#include "audio/bass23.h"
+#include "bass23.h"
 
 #define CAPTURE_PATH_SIZE 264
 #define CAPTURE_STATUS_SIZE 32

@@ -12,8 +12,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "audio/bass23.h"
-#include "audio/fmod3.h"
+#include "bass23.h"
+#include "fmod3.h"
 #include "qvdevice/output.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // Our output, module and recording library behind the 2.3 calls the program makes. Modules stop
 // at their end; the output volume, pause and start act on everything this library plays.
-#include "audio/bass23.h"
+#include "bass23.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,7 +7,7 @@
 #include <memory>
 #include <thread>
 
-#include "audio/bass23.h"
+#include "bass23.h"
 #include "qvdevice/capture.h"
 
 namespace qvbass {

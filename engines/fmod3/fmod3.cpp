@@ -1,6 +1,6 @@
 // Our module and stream player behind the 3.x calls the program makes. Modules loop by
 // themselves at their end; streams play on from wherever they are set, also after their end.
-#include "audio/fmod3.h"
+#include "fmod3.h"
 
 #include <windows.h>
 

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "audio/bass23.h"
-#include "audio/fmod3.h"
+#include "bass23.h"
+#include "fmod3.h"
 #include "qvcore/qvcore.h"
 
 namespace qvtest {

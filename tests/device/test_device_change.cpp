@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "audio/bass23.h"
-#include "audio/fmod3.h"
+#include "bass23.h"
+#include "fmod3.h"
 #include "tests/device/device_fixture.h"
 
 namespace {

@@ -6,8 +6,8 @@
 
 #include <cstdio>
 
-#include "audio/bass23.h"
-#include "audio/fmod3.h"
+#include "bass23.h"
+#include "fmod3.h"
 #include "tests/device/device_fixture.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "audio/bass23.h"
+#include "bass23.h"
 #include "qvdevice/capture.h"
 #include "tests/device/device_fixture.h"
 

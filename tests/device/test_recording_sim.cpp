@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/bass23.h"
+#include "bass23.h"
 #include "engines/bass23/recording.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "audio/bass23.h"
-#include "audio/fmod3.h"
+#include "bass23.h"
+#include "fmod3.h"
 
 namespace fake {
 

@@ -4,6 +4,7 @@
 #include <limits.h>
 
 #include "app/state.h"
+#include "audio/engine_ops.h"
 
 namespace {
 
@@ -24,23 +25,8 @@ void seekToPoint(HWND bar, int x) {
     double exact = (double)x * (int)trackLength / width;
     if (!(exact > INT_MIN - 1.0 && exact < INT_MAX + 1.0))
         return;
-    int target = (int)exact;
-
-    switch (currentEngine()) {
-    case FmodStream:
-        FSOUND_Stream_SetTime(fmodStream, (int)(target * 1000LL));
-        SendMessageA(bar, PBM_SETPOS, FSOUND_Stream_GetTime(fmodStream) / 1000, 0);
-        break;
-    case FmodModule:
-        FMUSIC_SetOrder(fmodModule, target);
-        SendMessageA(bar, PBM_SETPOS, FMUSIC_GetOrder(fmodModule), 0);
-        break;
-    case BassModule:
-        BASS_ChannelSetPosition(bassMusic, BASS_MUSIC_ORDERPOS | LOWORD(target));
-        SendMessageA(bar, PBM_SETPOS, LOWORD(BASS_MusicGetOrderPosition(bassMusic)), 0);
-        break;
-    case NoEngine: break;
-    }
+    if (const EngineOps* engine = playingEngine())
+        SendMessageA(bar, PBM_SETPOS, engine->seek((int)exact), 0);
 }
 
 LRESULT CALLBACK positionBarProc(HWND bar, UINT message, WPARAM wParam, LPARAM lParam) {

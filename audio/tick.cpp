@@ -4,6 +4,7 @@
 
 #include "app/ids.h"
 #include "app/state.h"
+#include "audio/engine_ops.h"
 
 namespace {
 
@@ -26,7 +27,9 @@ void playNextEntry() {
     SendMessageA(mainWindowHandle, WM_COMMAND, IDC_NEXT, currentIndex);
 }
 
-void tickStream() {
+} // namespace
+
+void tickStream(const EngineOps& stream) {
     int ms = FSOUND_Stream_GetTime(fmodStream);
     trackPosition = (DWORD)ms;
     DWORD seconds = (DWORD)ms / 1000;
@@ -37,16 +40,15 @@ void tickStream() {
         setStatus(text);
         setBar((int)seconds);
     } else if (loopTicked()) {
-        FSOUND_Stream_SetTime(fmodStream, 0);
-        setBar(FSOUND_Stream_GetTime(fmodStream) / 1000);
+        setBar(stream.seek(0));
     } else {
         playNextEntry();
     }
 }
 
 // The module player loops by itself, so its last order stands for the end.
-void tickFmodModule() {
-    int order = FMUSIC_GetOrder(fmodModule);
+void tickFmodModule(const EngineOps& module) {
+    int order = module.position();
     trackPosition = (DWORD)order;
     if ((DWORD)order < trackLength) {
         char text[64];
@@ -54,15 +56,15 @@ void tickFmodModule() {
         setStatus(text);
         setBar(order);
     } else if (loopTicked()) {
-        setBar(FMUSIC_GetOrder(fmodModule));
+        setBar(module.position());
     } else {
         playNextEntry();
     }
 }
 
 // A BASS module stops by itself at its end.
-void tickBassModule() {
-    int order = LOWORD(BASS_MusicGetOrderPosition(bassMusic));
+void tickBassModule(const EngineOps& module) {
+    int order = module.position();
     trackPosition = (DWORD)order;
     if (BASS_ChannelIsActive(bassMusic)) {
         char text[64];
@@ -77,16 +79,10 @@ void tickBassModule() {
     }
 }
 
-} // namespace
-
 void onTick() {
     // The timer outlives a released track; its ticks wait for the next play.
     if (!isPlaying || isPaused)
         return;
-    switch (currentEngine()) {
-    case FmodStream: tickStream(); break;
-    case FmodModule: tickFmodModule(); break;
-    case BassModule: tickBassModule(); break;
-    case NoEngine: break;
-    }
+    if (const EngineOps* engine = playingEngine())
+        engine->tick(*engine);
 }

@@ -5,6 +5,7 @@
 #include "app/ids.h"
 #include "app/state.h"
 #include "app/texts.h"
+#include "audio/engine_ops.h"
 
 namespace {
 
@@ -129,24 +130,8 @@ void loadAndStart() {
 
 // Stops the engine that holds the track and clears its handle.
 void stopEngine(bool restoreBassVolume) {
-    switch (currentEngine()) {
-    case FmodModule:
-        FMUSIC_StopSong(fmodModule);
-        fmodModule = nullptr;
-        break;
-    case FmodStream:
-        FSOUND_Stream_Stop(fmodStream);
-        FSOUND_Stream_Close(fmodStream);
-        fmodStream = nullptr;
-        break;
-    case BassModule:
-        BASS_ChannelStop(bassMusic);
-        if (restoreBassVolume)
-            BASS_SetVolume(savedBassVolume);
-        bassMusic = 0;
-        break;
-    case NoEngine: break;
-    }
+    if (const EngineOps* engine = playingEngine())
+        engine->stop(restoreBassVolume);
 }
 
 } // namespace
@@ -200,17 +185,7 @@ void togglePause() {
     isPaused = !isPaused;
     if (!isPlaying)
         return;
-    switch (currentEngine()) {
-    case FmodStream: FSOUND_SetPaused(FSOUND_ALL, isPaused); break;
-    case FmodModule: FMUSIC_SetPaused(fmodModule, isPaused); break;
-    case BassModule:
-        // BASS pauses and resumes its whole output, not the one channel.
-        if (isPaused)
-            BASS_Pause();
-        else
-            BASS_Start();
-        break;
-    case NoEngine: break;
-    }
+    if (const EngineOps* engine = playingEngine())
+        engine->setPaused(isPaused);
     setCaption(IDC_PAUSE, isPaused ? "Paused" : "Pause");
 }

@@ -155,8 +155,42 @@ void updateActivity() {
 }
 
 struct Activity {
-    ~Activity() { updateActivity(); }
+    bool audible;
+    ~Activity() {
+        if (audible)
+            updateActivity();
+    }
 };
+
+// Whether a call may start, stop or pause a channel, or notice that one has ended.
+enum Effect { Silent, Audible };
+
+// A call on the output: under the lock, `body` runs once BASS_Init has; before, `refused`.
+template <class Result, class Body> Result onOutput(Effect effect, Result refused, Body body) {
+    Lock lock(apiLock);
+    Activity activity{effect == Audible};
+    return lib.initialised ? body() : refused;
+}
+
+// A call on a channel handle: under the lock, the recording's handle goes to `recording` (with
+// the lock, which a stop drops while it waits) and a music's to `music`; any other handle, or
+// any before BASS_Init, gets `refused`.
+template <class Result, class OnRecording, class OnMusic>
+Result onChannel(DWORD handle, Effect effect, Result refused, OnRecording recording,
+                 OnMusic music) {
+    Lock lock(apiLock);
+    Activity activity{effect == Audible};
+    if (handle != 0 && handle == lib.recordHandle)
+        return recording(lock);
+    Music* m = findMusic(handle);
+    return m ? music(*m) : refused;
+}
+
+template <class Result, class Body>
+Result onMusic(DWORD handle, Effect effect, Result refused, Body body) {
+    return onChannel(
+        handle, effect, refused, [refused](Lock&) { return refused; }, body);
+}
 
 void applyOutputLevel() {
     if (lib.out.mixer())
@@ -242,56 +276,50 @@ BOOL BASSDEF(BASS_Free)(void) {
 }
 
 BOOL BASSDEF(BASS_Stop)(void) {
-    Lock lock(apiLock);
-    Activity activity;
-    if (!lib.initialised)
-        return FALSE;
-    for (auto& [handle, m] : lib.musics)
-        if (m.channel)
-            mixer().stop(m.channel);
-    mixer().setMasterPaused(true);
-    lib.outputStarted = false;
-    return TRUE;
+    return onOutput(Audible, FALSE, [] {
+        for (auto& [handle, m] : lib.musics)
+            if (m.channel)
+                mixer().stop(m.channel);
+        mixer().setMasterPaused(true);
+        lib.outputStarted = false;
+        return TRUE;
+    });
 }
 
 BOOL BASSDEF(BASS_Start)(void) {
-    Lock lock(apiLock);
-    Activity activity;
-    if (!lib.initialised || FAILED(lib.out.ensureDevice()))
-        return FALSE;
-    mixer().setMasterPaused(false);
-    lib.outputStarted = true;
-    return TRUE;
+    return onOutput(Audible, FALSE, [] {
+        if (FAILED(lib.out.ensureDevice()))
+            return FALSE;
+        mixer().setMasterPaused(false);
+        lib.outputStarted = true;
+        return TRUE;
+    });
 }
 
 BOOL BASSDEF(BASS_Pause)(void) {
-    Lock lock(apiLock);
-    Activity activity;
-    if (!lib.initialised)
-        return FALSE;
-    mixer().setMasterPaused(true);
-    lib.outputStarted = false;
-    return TRUE;
+    return onOutput(Audible, FALSE, [] {
+        mixer().setMasterPaused(true);
+        lib.outputStarted = false;
+        return TRUE;
+    });
 }
 
 BOOL BASSDEF(BASS_SetVolume)(DWORD volume) {
-    Lock lock(apiLock);
-    if (!lib.initialised)
-        return FALSE;
-    // A caller's int below 0 arrives with its top bit set: it is a negative volume, silence,
-    // not one above the maximum.
-    if (volume & 0x80000000u)
-        volume = 0;
-    lib.outputLevel = static_cast<double>(std::min(volume, lib.maxVolume)) / lib.maxVolume;
-    applyOutputLevel();
-    return TRUE;
+    return onOutput(Silent, FALSE, [volume]() mutable {
+        // A caller's int below 0 arrives with its top bit set: it is a negative volume,
+        // silence, not one above the maximum.
+        if (volume & 0x80000000u)
+            volume = 0;
+        lib.outputLevel = static_cast<double>(std::min(volume, lib.maxVolume)) / lib.maxVolume;
+        applyOutputLevel();
+        return TRUE;
+    });
 }
 
 DWORD BASSDEF(BASS_GetVolume)(void) {
-    Lock lock(apiLock);
-    if (!lib.initialised)
-        return failedValue;
-    return static_cast<DWORD>(std::lround(lib.outputLevel * lib.maxVolume));
+    return onOutput(Silent, failedValue, [] {
+        return static_cast<DWORD>(std::lround(lib.outputLevel * lib.maxVolume));
+    });
 }
 
 HMUSIC BASSDEF(BASS_MusicLoad)(BOOL mem, const void* file, DWORD offset, DWORD length, DWORD flags,
@@ -334,101 +362,96 @@ HMUSIC BASSDEF(BASS_MusicLoad)(BOOL mem, const void* file, DWORD offset, DWORD l
 }
 
 DWORD BASSDEF(BASS_MusicGetOrders)(HMUSIC handle) {
-    Lock lock(apiLock);
-    Music* m = findMusic(handle);
-    return m ? static_cast<DWORD>(m->numOrders) : failedValue;
+    return onMusic(handle, Silent, failedValue,
+                   [](Music& m) { return static_cast<DWORD>(m.numOrders); });
 }
 
 DWORD BASSDEF(BASS_MusicGetOrderPosition)(HMUSIC handle) {
-    Lock lock(apiLock);
-    Activity activity;
-    Music* m = findMusic(handle);
-    if (!m)
-        return failedValue;
-    int order = m->order, row = m->row;
-    if (m->channel) {
-        order = std::max(mixer().order(m->channel), 0);
-        row = std::max(mixer().row(m->channel), 0);
-    }
-    return (static_cast<DWORD>(order) & 0xFFFF) | (static_cast<DWORD>(row) & 0xFFFF) << 16;
+    return onMusic(handle, Audible, failedValue, [](Music& m) {
+        int order = m.order, row = m.row;
+        if (m.channel) {
+            order = std::max(mixer().order(m.channel), 0);
+            row = std::max(mixer().row(m.channel), 0);
+        }
+        return (static_cast<DWORD>(order) & 0xFFFF) | (static_cast<DWORD>(row) & 0xFFFF) << 16;
+    });
 }
 
 BOOL BASSDEF(BASS_ChannelPlay)(DWORD handle, BOOL restart) {
-    Lock lock(apiLock);
-    Activity activity;
-    if (handle == lib.recordHandle && handle != 0)
-        return lib.recording && lib.recording->active();
-    Music* m = findMusic(handle);
-    if (!m || FAILED(lib.out.ensureDevice()) || !reload(*m))
-        return FALSE;
-    return mixer().play(m->channel, restart != FALSE);
+    return onChannel(
+        handle, Audible, FALSE,
+        [](Lock&) { return BOOL(lib.recording && lib.recording->active()); },
+        [restart](Music& m) {
+            if (FAILED(lib.out.ensureDevice()) || !reload(m))
+                return FALSE;
+            return BOOL(mixer().play(m.channel, restart != FALSE));
+        });
 }
 
 BOOL BASSDEF(BASS_ChannelStop)(DWORD handle) {
-    Lock lock(apiLock);
-    Activity activity;
-    if (handle != 0 && handle == lib.recordHandle) {
-        endRecording(lock);
-        return TRUE;
-    }
-    Music* m = findMusic(handle);
-    if (!m)
-        return FALSE;
-    release(*m);
-    return TRUE;
+    return onChannel(
+        handle, Audible, FALSE,
+        [](Lock& lock) {
+            endRecording(lock);
+            return TRUE;
+        },
+        [](Music& m) {
+            release(m);
+            return TRUE;
+        });
 }
 
 DWORD BASSDEF(BASS_ChannelIsActive)(DWORD handle) {
-    Lock lock(apiLock);
-    Activity activity;
-    if (handle != 0 && handle == lib.recordHandle)
-        return lib.recording && lib.recording->active() ? BASS_ACTIVE_PLAYING : BASS_ACTIVE_STOPPED;
-    Music* m = findMusic(handle);
-    if (!m || !m->channel)
-        return BASS_ACTIVE_STOPPED;
-    switch (mixer().state(m->channel)) {
-    case qvcore::ChannelState::Playing:
-        return mixer().masterPaused() ? activePaused : BASS_ACTIVE_PLAYING;
-    case qvcore::ChannelState::Paused: return activePaused;
-    default: return BASS_ACTIVE_STOPPED;
-    }
+    return onChannel(
+        handle, Audible, DWORD(BASS_ACTIVE_STOPPED),
+        [](Lock&) {
+            return DWORD(lib.recording && lib.recording->active() ? BASS_ACTIVE_PLAYING
+                                                                  : BASS_ACTIVE_STOPPED);
+        },
+        [](Music& m) -> DWORD {
+            if (!m.channel)
+                return BASS_ACTIVE_STOPPED;
+            switch (mixer().state(m.channel)) {
+            case qvcore::ChannelState::Playing:
+                return mixer().masterPaused() ? activePaused : BASS_ACTIVE_PLAYING;
+            case qvcore::ChannelState::Paused: return activePaused;
+            default: return BASS_ACTIVE_STOPPED;
+            }
+        });
 }
 
 BOOL BASSDEF(BASS_ChannelSetPosition)(DWORD handle, QWORD pos) {
-    Lock lock(apiLock);
-    Activity activity;
-    Music* m = findMusic(handle);
-    if (!m)
-        return FALSE;
-    const DWORD low = static_cast<DWORD>(pos);
-    if (low & BASS_MUSIC_ORDERPOS) {
-        const int order = static_cast<int>(low & 0xFFFF);
-        const int row = static_cast<int>((low >> 16) & 0x7FFF);
-        if (order >= m->numOrders)
-            return FALSE;
-        if (!m->channel) {
-            m->order = order;
-            m->row = row;
+    return onMusic(handle, Audible, FALSE, [pos](Music& m) {
+        const DWORD low = static_cast<DWORD>(pos);
+        if (low & BASS_MUSIC_ORDERPOS) {
+            const int order = static_cast<int>(low & 0xFFFF);
+            const int row = static_cast<int>((low >> 16) & 0x7FFF);
+            if (order >= m.numOrders)
+                return FALSE;
+            if (!m.channel) {
+                m.order = order;
+                m.row = row;
+                return TRUE;
+            }
+            const bool wasActive = mixer().isActive(m.channel);
+            if (!mixer().setOrderRow(m.channel, order, row))
+                return FALSE;
+            // A jump brings an ended module back only if it was playing; a stopped one stays so.
+            if (!wasActive)
+                mixer().stop(m.channel);
             return TRUE;
         }
-        const bool wasActive = mixer().isActive(m->channel);
-        if (!mixer().setOrderRow(m->channel, order, row))
+        // A byte position in the 16-bit stereo output.
+        if (!reload(m))
             return FALSE;
-        // A jump brings an ended module back only if it was playing; a stopped one stays so.
+        const uint64_t ms = pos / 4 * 1000 / std::max<uint32_t>(mixer().outputRate(), 1);
+        const bool wasActive = mixer().isActive(m.channel);
+        if (!mixer().seekMs(m.channel, ms))
+            return FALSE;
         if (!wasActive)
-            mixer().stop(m->channel);
+            mixer().stop(m.channel);
         return TRUE;
-    }
-    // A byte position in the 16-bit stereo output.
-    if (!reload(*m))
-        return FALSE;
-    const uint64_t ms = pos / 4 * 1000 / std::max<uint32_t>(mixer().outputRate(), 1);
-    const bool wasActive = mixer().isActive(m->channel);
-    if (!mixer().seekMs(m->channel, ms))
-        return FALSE;
-    if (!wasActive)
-        mixer().stop(m->channel);
-    return TRUE;
+    });
 }
 
 BOOL BASSDEF(BASS_RecordInit)(int device) {

@@ -83,23 +83,14 @@ Mixer& mixer() {
     return *lib.out.mixer();
 }
 
-Module* findModule(FMUSIC_MODULE* handle) {
+Module* find(FMUSIC_MODULE* handle) {
     auto it = lib.modules.find(reinterpret_cast<Key>(handle));
     return it == lib.modules.end() ? nullptr : &it->second;
 }
 
-Stream* findStream(FSOUND_STREAM* handle) {
+Stream* find(FSOUND_STREAM* handle) {
     auto it = lib.streams.find(reinterpret_cast<Key>(handle));
     return it == lib.streams.end() ? nullptr : &it->second;
-}
-
-// Fails the call when the library is not set up or the handle is unknown.
-template <class T> T* checked(T* record) {
-    if (!lib.initialised)
-        fail(FMOD_ERR_UNINITIALIZED);
-    else if (!record)
-        fail(FMOD_ERR_INVALID_PARAM);
-    return lib.initialised ? record : nullptr;
 }
 
 int clampVolume(int v) {
@@ -211,8 +202,35 @@ void updateActivity() {
 }
 
 struct Activity {
-    ~Activity() { updateActivity(); }
+    bool audible;
+    ~Activity() {
+        if (audible)
+            updateActivity();
+    }
 };
+
+// Whether a call may start, stop or pause a channel, or notice that one has ended.
+enum Effect { Silent, Audible };
+
+// A call on a module or stream handle: under the lock, `body` gets the handle's record. Before
+// FSOUND_Init or for an unknown handle the call fails with `refused`.
+template <class Handle, class Result, class Body>
+Result onRecord(Handle handle, Effect effect, Result refused, Body body) {
+    std::lock_guard<std::mutex> lock(apiLock);
+    Activity activity{effect == Audible};
+    if (!lib.initialised) {
+        fail(FMOD_ERR_UNINITIALIZED);
+        return refused;
+    }
+    auto* record = find(handle);
+    if (!record) {
+        fail(FMOD_ERR_INVALID_PARAM);
+        return refused;
+    }
+    return body(*record);
+}
+
+constexpr signed char refusedCall = FALSE;
 
 void resetLibrary() {
     lib.out.close();
@@ -284,7 +302,7 @@ signed char F_API FSOUND_SetVolume(int channel, int vol) {
 
 signed char F_API FSOUND_SetPaused(int channel, signed char paused) {
     std::lock_guard<std::mutex> lock(apiLock);
-    Activity activity;
+    Activity activity{true};
     if (!lib.initialised)
         return fail(FMOD_ERR_UNINITIALIZED);
     bool found = false;
@@ -325,84 +343,66 @@ FMUSIC_MODULE* F_API FMUSIC_LoadSong(const char* name) {
 }
 
 signed char F_API FMUSIC_PlaySong(FMUSIC_MODULE* mod) {
-    std::lock_guard<std::mutex> lock(apiLock);
-    Activity activity;
-    Module* m = checked(findModule(mod));
-    if (!m)
-        return FALSE;
-    if (FAILED(lib.out.ensureDevice()))
-        return fail(FMOD_ERR_INIT);
-    if (!m->channel) {
-        m->channel = loadModule(m->path, m->numOrders);
-        if (!m->channel)
-            return FALSE;
-    }
-    mixer().setVolume(m->channel, m->volume);
-    if (!mixer().play(m->channel, true))
-        return fail(FMOD_ERR_PLAY);
-    return succeed();
+    return onRecord(mod, Audible, refusedCall, [](Module& m) {
+        if (FAILED(lib.out.ensureDevice()))
+            return fail(FMOD_ERR_INIT);
+        if (!m.channel) {
+            m.channel = loadModule(m.path, m.numOrders);
+            if (!m.channel)
+                return refusedCall;
+        }
+        mixer().setVolume(m.channel, m.volume);
+        if (!mixer().play(m.channel, true))
+            return fail(FMOD_ERR_PLAY);
+        return succeed();
+    });
 }
 
 signed char F_API FMUSIC_StopSong(FMUSIC_MODULE* mod) {
-    std::lock_guard<std::mutex> lock(apiLock);
-    Activity activity;
-    Module* m = checked(findModule(mod));
-    if (!m)
-        return FALSE;
-    releaseModule(*m);
-    return succeed();
+    return onRecord(mod, Audible, refusedCall, [](Module& m) {
+        releaseModule(m);
+        return succeed();
+    });
 }
 
 signed char F_API FMUSIC_SetMasterVolume(FMUSIC_MODULE* mod, int volume) {
-    std::lock_guard<std::mutex> lock(apiLock);
-    Module* m = checked(findModule(mod));
-    if (!m)
-        return FALSE;
-    m->volume = clampVolume(volume);
-    if (m->channel)
-        mixer().setVolume(m->channel, m->volume);
-    return succeed();
+    return onRecord(mod, Silent, refusedCall, [volume](Module& m) {
+        m.volume = clampVolume(volume);
+        if (m.channel)
+            mixer().setVolume(m.channel, m.volume);
+        return succeed();
+    });
 }
 
 signed char F_API FMUSIC_SetPaused(FMUSIC_MODULE* mod, signed char pause) {
-    std::lock_guard<std::mutex> lock(apiLock);
-    Activity activity;
-    Module* m = checked(findModule(mod));
-    if (!m)
-        return FALSE;
-    if (m->channel)
-        mixer().setPaused(m->channel, pause != 0);
-    return succeed();
+    return onRecord(mod, Audible, refusedCall, [pause](Module& m) {
+        if (m.channel)
+            mixer().setPaused(m.channel, pause != 0);
+        return succeed();
+    });
 }
 
 signed char F_API FMUSIC_SetOrder(FMUSIC_MODULE* mod, int order) {
-    std::lock_guard<std::mutex> lock(apiLock);
-    Activity activity;
-    Module* m = checked(findModule(mod));
-    if (!m)
-        return FALSE;
-    if (!m->channel || order < 0 || order >= m->numOrders ||
-        !mixer().setOrderRow(m->channel, order, 0))
-        return fail(FMOD_ERR_INVALID_PARAM);
-    return succeed();
+    return onRecord(mod, Audible, refusedCall, [order](Module& m) {
+        if (!m.channel || order < 0 || order >= m.numOrders ||
+            !mixer().setOrderRow(m.channel, order, 0))
+            return fail(FMOD_ERR_INVALID_PARAM);
+        return succeed();
+    });
 }
 
 int F_API FMUSIC_GetNumOrders(FMUSIC_MODULE* mod) {
-    std::lock_guard<std::mutex> lock(apiLock);
-    Module* m = checked(findModule(mod));
-    if (!m)
-        return 0;
-    succeed();
-    return m->numOrders;
+    return onRecord(mod, Silent, 0, [](Module& m) {
+        succeed();
+        return m.numOrders;
+    });
 }
 
 int F_API FMUSIC_GetOrder(FMUSIC_MODULE* mod) {
-    std::lock_guard<std::mutex> lock(apiLock);
-    Module* m = checked(findModule(mod));
-    if (!m)
-        return -1;
-    succeed();
-    return m->channel ? std::max(mixer().order(m->channel), 0) : 0;
+    return onRecord(mod, Silent, -1, [](Module& m) {
+        succeed();
+        return m.channel ? std::max(mixer().order(m.channel), 0) : 0;
+    });
 }
 
 FSOUND_STREAM* F_API FSOUND_Stream_Open(const char* name_or_data, unsigned int, int offset,
@@ -446,91 +446,74 @@ FSOUND_STREAM* F_API FSOUND_Stream_Open(const char* name_or_data, unsigned int, 
 }
 
 int F_API FSOUND_Stream_Play(int channel, FSOUND_STREAM* stream) {
-    std::lock_guard<std::mutex> lock(apiLock);
-    Activity activity;
-    Stream* s = checked(findStream(stream));
-    if (!s)
-        return -1;
-    if (channel != FSOUND_FREE && (channel < 0 || channel >= lib.maxStreams)) {
-        fail(FMOD_ERR_INVALID_PARAM);
-        return -1;
-    }
-    if (FAILED(lib.out.ensureDevice())) {
-        fail(FMOD_ERR_INIT);
-        return -1;
-    }
-    if (s->number < 0) {
-        int n = freeStreamNumber();
-        if (n < 0) {
-            fail(FMOD_ERR_CHANNEL_ALLOC);
+    return onRecord(stream, Audible, -1, [channel](Stream& s) {
+        if (channel != FSOUND_FREE && (channel < 0 || channel >= lib.maxStreams)) {
+            fail(FMOD_ERR_INVALID_PARAM);
             return -1;
         }
-        s->number = n;
-    }
-    mixer().setVolume(s->channel, s->volume);
-    if (!mixer().play(s->channel, s->rewind)) {
-        s->number = -1;
-        fail(FMOD_ERR_PLAY);
-        return -1;
-    }
-    s->rewind = false;
-    succeed();
-    return s->number;
+        if (FAILED(lib.out.ensureDevice())) {
+            fail(FMOD_ERR_INIT);
+            return -1;
+        }
+        if (s.number < 0) {
+            int n = freeStreamNumber();
+            if (n < 0) {
+                fail(FMOD_ERR_CHANNEL_ALLOC);
+                return -1;
+            }
+            s.number = n;
+        }
+        mixer().setVolume(s.channel, s.volume);
+        if (!mixer().play(s.channel, s.rewind)) {
+            s.number = -1;
+            fail(FMOD_ERR_PLAY);
+            return -1;
+        }
+        s.rewind = false;
+        succeed();
+        return s.number;
+    });
 }
 
 signed char F_API FSOUND_Stream_Stop(FSOUND_STREAM* stream) {
-    std::lock_guard<std::mutex> lock(apiLock);
-    Activity activity;
-    Stream* s = checked(findStream(stream));
-    if (!s)
-        return FALSE;
-    mixer().stop(s->channel);
-    s->number = -1;
-    s->rewind = true;
-    return succeed();
+    return onRecord(stream, Audible, refusedCall, [](Stream& s) {
+        mixer().stop(s.channel);
+        s.number = -1;
+        s.rewind = true;
+        return succeed();
+    });
 }
 
 signed char F_API FSOUND_Stream_Close(FSOUND_STREAM* stream) {
-    std::lock_guard<std::mutex> lock(apiLock);
-    Activity activity;
-    Stream* s = checked(findStream(stream));
-    if (!s)
-        return FALSE;
-    mixer().remove(s->channel);
-    lib.streams.erase(reinterpret_cast<Key>(stream));
-    return succeed();
+    return onRecord(stream, Audible, refusedCall, [stream](Stream& s) {
+        mixer().remove(s.channel);
+        lib.streams.erase(reinterpret_cast<Key>(stream));
+        return succeed();
+    });
 }
 
 int F_API FSOUND_Stream_GetLengthMs(FSOUND_STREAM* stream) {
-    std::lock_guard<std::mutex> lock(apiLock);
-    Stream* s = checked(findStream(stream));
-    if (!s)
-        return 0;
-    succeed();
-    return static_cast<int>(std::min<std::uint64_t>(mixer().lengthMs(s->channel), INT32_MAX));
+    return onRecord(stream, Silent, 0, [](Stream& s) {
+        succeed();
+        return static_cast<int>(std::min<std::uint64_t>(mixer().lengthMs(s.channel), INT32_MAX));
+    });
 }
 
 int F_API FSOUND_Stream_GetTime(FSOUND_STREAM* stream) {
-    std::lock_guard<std::mutex> lock(apiLock);
-    Activity activity;
-    Stream* s = checked(findStream(stream));
-    if (!s)
-        return 0;
-    succeed();
-    return static_cast<int>(std::min<std::uint64_t>(mixer().positionMs(s->channel), INT32_MAX));
+    return onRecord(stream, Audible, 0, [](Stream& s) {
+        succeed();
+        return static_cast<int>(std::min<std::uint64_t>(mixer().positionMs(s.channel), INT32_MAX));
+    });
 }
 
 signed char F_API FSOUND_Stream_SetTime(FSOUND_STREAM* stream, int ms) {
-    std::lock_guard<std::mutex> lock(apiLock);
-    Activity activity;
-    Stream* s = checked(findStream(stream));
-    if (!s)
-        return FALSE;
-    if (ms < 0 || !mixer().seekMs(s->channel, static_cast<std::uint64_t>(ms)))
-        return fail(FMOD_ERR_INVALID_PARAM);
-    // A stopped stream starts from here when it is played again.
-    s->rewind = false;
-    return succeed();
+    return onRecord(stream, Audible, refusedCall, [ms](Stream& s) {
+        if (ms < 0 || !mixer().seekMs(s.channel, static_cast<std::uint64_t>(ms)))
+            return fail(FMOD_ERR_INVALID_PARAM);
+        // A stopped stream starts from here when it is played again.
+        s.rewind = false;
+        return succeed();
+    });
 }
 
 } // extern "C"

@@ -9,14 +9,11 @@
 namespace qvcore::detail {
 namespace {
 
-constexpr std::size_t kMaxBlock = 65535; // the format's largest block size
+constexpr std::size_t maxBlockFrames = 65535; // the format's largest block size
 
-class FlacDecoder final : public Decoder {
+class FlacDecoder final : public StreamDecoder {
 public:
-    explicit FlacDecoder(std::shared_ptr<const FileData> file) : file_(std::move(file)) {
-        cursor_.data = file_->data();
-        cursor_.size = file_->size();
-    }
+    using StreamDecoder::StreamDecoder;
     ~FlacDecoder() override {
         if (dec_)
             FLAC__stream_decoder_delete(dec_);
@@ -35,7 +32,7 @@ public:
             return false;
         if (rate_ < 1000 || rate_ > 768000 || channels_ < 1 || bits_ < 4 || bits_ > 32)
             return false;
-        fifo_.resize(2 * kMaxBlock);
+        fifo_.resize(2 * maxBlockFrames);
         if (length_ == 0) {
             // The header does not say: count by decoding, once.
             length_ = countFrames();
@@ -47,17 +44,11 @@ public:
     }
 
     Kind kind() const override { return Kind::Flac; }
-    std::uint32_t sampleRate() const override { return rate_; }
-    std::uint64_t lengthFrames() const override { return length_; }
-    std::uint64_t positionFrames() const override { return pos_; }
 
     bool seekFrames(std::uint64_t frame) override {
         fifoLen_ = fifoPos_ = 0;
-        if (frame >= length_) {
-            atEnd_ = true;
-            pos_ = length_;
+        if (parkedAtEnd(frame))
             return true;
-        }
         if (!FLAC__stream_decoder_seek_absolute(dec_, frame)) {
             // A failed seek leaves the decoder needing a flush before it can go on.
             if (FLAC__stream_decoder_get_state(dec_) == FLAC__STREAM_DECODER_SEEK_ERROR)
@@ -160,7 +151,7 @@ private:
             frame->header.bits_per_sample ? frame->header.bits_per_sample : d->bits_;
         if (channels < 1 || bits < 4 || bits > 32 || d->fifo_.empty())
             return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
-        const std::size_t n = std::min<std::size_t>(frame->header.blocksize, kMaxBlock);
+        const std::size_t n = std::min<std::size_t>(frame->header.blocksize, maxBlockFrames);
         const float scale = 1.0f / static_cast<float>(1ull << (bits - 1));
         const FLAC__int32* l = buffer[0];
         const FLAC__int32* r = channels >= 2 ? buffer[1] : buffer[0];
@@ -187,19 +178,13 @@ private:
         // Lost sync or a bad frame: libFLAC skips to the next frame by itself.
     }
 
-    std::shared_ptr<const FileData> file_;
-    MemCursor cursor_;
     FLAC__StreamDecoder* dec_ = nullptr;
     std::vector<float> fifo_; // one decoded block, interleaved stereo
     std::size_t fifoLen_ = 0;
     std::size_t fifoPos_ = 0;
     bool haveInfo_ = false;
-    bool atEnd_ = false;
-    std::uint32_t rate_ = 0;
     unsigned channels_ = 0;
     unsigned bits_ = 0;
-    std::uint64_t length_ = 0;
-    std::uint64_t pos_ = 0;
 };
 
 } // namespace

@@ -21,12 +21,9 @@ off_t seekCb(void* src, off_t offset, int whence) {
     return static_cast<off_t>(c->pos);
 }
 
-class Mp3Decoder final : public Decoder {
+class Mp3Decoder final : public StreamDecoder {
 public:
-    explicit Mp3Decoder(std::shared_ptr<const FileData> file) : file_(std::move(file)) {
-        cursor_.data = file_->data();
-        cursor_.size = file_->size();
-    }
+    using StreamDecoder::StreamDecoder;
     ~Mp3Decoder() override {
         if (mh_) {
             mpg123_close(mh_);
@@ -69,16 +66,10 @@ public:
     }
 
     Kind kind() const override { return Kind::Mp3; }
-    std::uint32_t sampleRate() const override { return rate_; }
-    std::uint64_t lengthFrames() const override { return length_; }
-    std::uint64_t positionFrames() const override { return pos_; }
 
     bool seekFrames(std::uint64_t frame) override {
-        if (frame >= length_) {
-            atEnd_ = true;
-            pos_ = length_;
+        if (parkedAtEnd(frame))
             return true;
-        }
         const off_t p = mpg123_seek(mh_, static_cast<off_t>(frame), SEEK_SET);
         if (p < 0)
             return false;
@@ -106,13 +97,7 @@ public:
     }
 
 private:
-    std::shared_ptr<const FileData> file_;
-    MemCursor cursor_;
     mpg123_handle* mh_ = nullptr;
-    bool atEnd_ = false;
-    std::uint32_t rate_ = 0;
-    std::uint64_t length_ = 0;
-    std::uint64_t pos_ = 0;
 };
 
 } // namespace

@@ -9,23 +9,10 @@
 namespace qvcore::detail {
 namespace {
 
-int readCb(void* src, unsigned char* ptr, int nbytes) {
-    if (nbytes <= 0)
-        return 0;
-    return static_cast<int>(static_cast<MemCursor*>(src)->read(ptr, static_cast<size_t>(nbytes)));
-}
-int seekCb(void* src, opus_int64 offset, int whence) {
-    return static_cast<MemCursor*>(src)->seek(offset, whence) ? 0 : -1;
-}
-opus_int64 tellCb(void* src) {
-    return static_cast<opus_int64>(static_cast<MemCursor*>(src)->pos);
-}
-
-class OpusDecoder final : public Decoder {
+class OpusDecoder final : public StreamDecoder {
 public:
-    explicit OpusDecoder(std::shared_ptr<const FileData> file) : file_(std::move(file)) {
-        cursor_.data = file_->data();
-        cursor_.size = file_->size();
+    explicit OpusDecoder(std::shared_ptr<const FileData> file) : StreamDecoder(std::move(file)) {
+        rate_ = 48000;
     }
     ~OpusDecoder() override {
         if (of_)
@@ -33,7 +20,8 @@ public:
     }
 
     bool open() {
-        const OpusFileCallbacks cb{readCb, seekCb, tellCb, nullptr};
+        const OpusFileCallbacks cb{CursorCallbacks::readBytes, CursorCallbacks::seek<opus_int64>,
+                                   CursorCallbacks::tell<opus_int64>, nullptr};
         int err = 0;
         of_ = op_open_callbacks(&cursor_, &cb, nullptr, 0, &err);
         if (!of_)
@@ -44,16 +32,10 @@ public:
     }
 
     Kind kind() const override { return Kind::Opus; }
-    std::uint32_t sampleRate() const override { return 48000; }
-    std::uint64_t lengthFrames() const override { return length_; }
-    std::uint64_t positionFrames() const override { return pos_; }
 
     bool seekFrames(std::uint64_t frame) override {
-        if (length_ > 0 && frame >= length_) {
-            atEnd_ = true;
-            pos_ = length_;
+        if (parkedAtEnd(frame))
             return true;
-        }
         if (op_pcm_seek(of_, static_cast<ogg_int64_t>(frame)) != 0)
             return false;
         atEnd_ = false;
@@ -82,12 +64,7 @@ public:
     }
 
 private:
-    std::shared_ptr<const FileData> file_;
-    MemCursor cursor_;
     OggOpusFile* of_ = nullptr;
-    bool atEnd_ = false;
-    std::uint64_t length_ = 0;
-    std::uint64_t pos_ = 0;
 };
 
 } // namespace

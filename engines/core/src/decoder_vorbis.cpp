@@ -11,31 +11,17 @@
 namespace qvcore::detail {
 namespace {
 
-size_t readCb(void* ptr, size_t size, size_t nmemb, void* src) {
-    if (size == 0)
-        return 0;
-    return static_cast<MemCursor*>(src)->read(ptr, size * nmemb) / size;
-}
-int seekCb(void* src, ogg_int64_t offset, int whence) {
-    return static_cast<MemCursor*>(src)->seek(offset, whence) ? 0 : -1;
-}
-long tellCb(void* src) {
-    return static_cast<long>(static_cast<MemCursor*>(src)->pos);
-}
-
-class VorbisDecoder final : public Decoder {
+class VorbisDecoder final : public StreamDecoder {
 public:
-    explicit VorbisDecoder(std::shared_ptr<const FileData> file) : file_(std::move(file)) {
-        cursor_.data = file_->data();
-        cursor_.size = file_->size();
-    }
+    using StreamDecoder::StreamDecoder;
     ~VorbisDecoder() override {
         if (open_)
             ov_clear(&vf_);
     }
 
     bool open() {
-        const ov_callbacks cb{readCb, seekCb, nullptr, tellCb};
+        const ov_callbacks cb{CursorCallbacks::readItems, CursorCallbacks::seek<ogg_int64_t>,
+                              nullptr, CursorCallbacks::tell<long>};
         if (ov_open_callbacks(&cursor_, &vf_, nullptr, 0, cb) != 0)
             return false;
         open_ = true;
@@ -49,17 +35,10 @@ public:
     }
 
     Kind kind() const override { return Kind::Vorbis; }
-    std::uint32_t sampleRate() const override { return rate_; }
-    std::uint64_t lengthFrames() const override { return length_; }
-    std::uint64_t positionFrames() const override { return pos_; }
 
     bool seekFrames(std::uint64_t frame) override {
-        if (length_ > 0 && frame >= length_) {
-            // Park at the end: nothing more to render until the next seek.
-            atEnd_ = true;
-            pos_ = length_;
+        if (parkedAtEnd(frame))
             return true;
-        }
         if (ov_pcm_seek(&vf_, static_cast<ogg_int64_t>(frame)) != 0)
             return false;
         atEnd_ = false;
@@ -97,14 +76,8 @@ public:
     }
 
 private:
-    std::shared_ptr<const FileData> file_;
-    MemCursor cursor_;
     OggVorbis_File vf_{};
     bool open_ = false;
-    bool atEnd_ = false;
-    std::uint32_t rate_ = 0;
-    std::uint64_t length_ = 0;
-    std::uint64_t pos_ = 0;
 };
 
 } // namespace

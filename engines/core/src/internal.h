@@ -41,6 +41,24 @@ struct MemCursor {
     }
 };
 
+// The I/O callbacks of vorbisfile and opusfile, over the MemCursor they are given as source.
+struct CursorCallbacks {
+    static std::size_t readItems(void* ptr, std::size_t size, std::size_t count, void* src) {
+        return size ? cursor(src).read(ptr, size * count) / size : 0;
+    }
+    static int readBytes(void* src, unsigned char* ptr, int bytes) {
+        return bytes > 0 ? static_cast<int>(cursor(src).read(ptr, static_cast<std::size_t>(bytes)))
+                         : 0;
+    }
+    template <typename Offset> static int seek(void* src, Offset offset, int whence) {
+        return cursor(src).seek(offset, whence) ? 0 : -1;
+    }
+    template <typename Position> static Position tell(void* src) {
+        return static_cast<Position>(cursor(src).pos);
+    }
+    static MemCursor& cursor(void* src) { return *static_cast<MemCursor*>(src); }
+};
+
 inline std::uint16_t le16(const std::uint8_t* p) {
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
@@ -83,6 +101,35 @@ std::size_t id3v2Length(const std::uint8_t* data, std::size_t size);
 // True if `count` consecutive MPEG audio frames (same version, layer and rate) start at `data`;
 // `allowEofAfter` accepts fewer when the frames end exactly at the end of the data.
 bool mpegFramesAt(const std::uint8_t* data, std::size_t size, int count, int allowEofAfter);
+
+// What the stream decoders (Vorbis, Opus, MP3, FLAC) share: the file and a cursor over it, the
+// rate, length and position in frames, and whether render has reached the end.
+class StreamDecoder : public Decoder {
+public:
+    explicit StreamDecoder(std::shared_ptr<const FileData> file)
+        : file_(std::move(file)), cursor_{file_->data(), file_->size(), 0} {}
+
+    std::uint32_t sampleRate() const override { return rate_; }
+    std::uint64_t lengthFrames() const override { return length_; }
+    std::uint64_t positionFrames() const override { return pos_; }
+
+protected:
+    // A seek to the end or past it parks there: nothing more renders until the next seek.
+    bool parkedAtEnd(std::uint64_t frame) {
+        if (length_ == 0 || frame < length_)
+            return false;
+        atEnd_ = true;
+        pos_ = length_;
+        return true;
+    }
+
+    std::shared_ptr<const FileData> file_;
+    MemCursor cursor_;
+    bool atEnd_ = false;
+    std::uint32_t rate_ = 0;
+    std::uint64_t length_ = 0;
+    std::uint64_t pos_ = 0;
+};
 
 // The stream openers share one shape: construct over the file, then open() must succeed.
 template <typename StreamDecoder>

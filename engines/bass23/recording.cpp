@@ -11,6 +11,7 @@
 #include "qvcore/capture_timeline.h"
 #include "qvcore/convert.h"
 #include "qvdevice/com.h"
+#include "qvwin32/handle.h"
 
 namespace qvbass {
 
@@ -34,16 +35,8 @@ constexpr double reopenSeconds = 0.5;
 // Room between the two threads: a writer may fall this far behind before sound is lost.
 constexpr DWORD queueSeconds = 20;
 
-struct Event {
-    HANDLE h;
-    explicit Event(bool manualReset) : h(CreateEventW(nullptr, manualReset, FALSE, nullptr)) {}
-    ~Event() {
-        if (h)
-            CloseHandle(h);
-    }
-    Event(const Event&) = delete;
-    Event& operator=(const Event&) = delete;
-};
+using Event = qvwin32::Handle;
+using qvwin32::makeEvent;
 
 std::atomic<qvdevice::CaptureSystem*> testSystem{nullptr};
 
@@ -114,13 +107,13 @@ struct RecordState {
     std::atomic<DWORD> deliveryThreadId{0};
     std::atomic<SourceState> sourceState{SourceState::First};
 
-    Event stopEvent{true};
-    Event readyEvent{true};
-    Event neverSet{true};
-    Event wake{false};        // the delivery thread has more to do
-    Event captureDone{true};  // the capture thread is over
-    Event deliveryDone{true}; // no more calls will be made
-    Event procDone{false};
+    Event stopEvent = makeEvent(true);
+    Event readyEvent = makeEvent(true);
+    Event neverSet = makeEvent(true);
+    Event wake = makeEvent(false);        // the delivery thread has more to do
+    Event captureDone = makeEvent(true);  // the capture thread is over
+    Event deliveryDone = makeEvent(true); // no more calls will be made
+    Event procDone = makeEvent(false);
     bool opened = false; // written before readyEvent
     SampleQueue queue;
 
@@ -207,7 +200,7 @@ public:
 
     void run() {
         for (;;) {
-            const bool stopping = s_.system->wait(s_.stopEvent.h, pollMs);
+            const bool stopping = s_.system->wait(s_.stopEvent.get(), pollMs);
             if (!s_.enabled.load())
                 return;
             followSource(stopping);
@@ -268,7 +261,7 @@ private:
             const bool silent = s_.system->now() - heardAt_ > slackSeconds;
             if (line_.covered() >= stopAt || !reader_ || silent)
                 break;
-            s_.system->wait(s_.neverSet.h, pollMs);
+            s_.system->wait(s_.neverSet.get(), pollMs);
         }
         out_.silence(line_.fillTo(stopAt));
         out_.finish();
@@ -292,13 +285,13 @@ void captureThread(std::shared_ptr<RecordState> state) {
             capture = std::make_unique<Capture>(s, std::move(reader));
             s.opened = capture->ok();
         }
-        SetEvent(s.readyEvent.h);
+        SetEvent(s.readyEvent.get());
         if (s.opened)
             capture->run();
     }
     s.captured = true;
-    SetEvent(s.wake.h);
-    SetEvent(s.captureDone.h);
+    SetEvent(s.wake.get());
+    SetEvent(s.captureDone.get());
 }
 
 bool deliver(RecordState& s, int16_t* data, DWORD bytes) {
@@ -311,7 +304,7 @@ bool deliver(RecordState& s, int16_t* data, DWORD bytes) {
     if (!goOn)
         s.enabled.store(false);
     s.inProc.store(false);
-    SetEvent(s.procDone.h);
+    SetEvent(s.procDone.get());
     return goOn != FALSE;
 }
 
@@ -328,11 +321,11 @@ void deliveryThread(std::shared_ptr<RecordState> state) {
             goOn = deliver(s, block.data(), static_cast<DWORD>(n * sizeof(int16_t)));
         if (!goOn || !s.enabled.load() || (last && s.queue.empty()))
             break;
-        WaitForSingleObject(s.wake.h, deliveryPollMs);
+        WaitForSingleObject(s.wake.get(), deliveryPollMs);
     }
     s.ended = true;
-    SetEvent(s.stopEvent.h); // a recording its callback ended needs no more capture
-    SetEvent(s.deliveryDone.h);
+    SetEvent(s.stopEvent.get()); // a recording its callback ended needs no more capture
+    SetEvent(s.deliveryDone.get());
 }
 
 // The callback may be waiting on this thread (a window text set from the recording thread), so
@@ -375,7 +368,7 @@ std::unique_ptr<Recording> Recording::start(const qvdevice::CaptureSource& sourc
     auto state = std::make_shared<RecordState>(freq, chans);
     for (const Event* e : {&state->stopEvent, &state->readyEvent, &state->neverSet, &state->wake,
                            &state->captureDone, &state->deliveryDone, &state->procDone})
-        if (!e->h)
+        if (!*e)
             return nullptr;
     state->system = &captureSystem();
     state->source = source;
@@ -386,7 +379,7 @@ std::unique_ptr<Recording> Recording::start(const qvdevice::CaptureSource& sourc
     r->state_ = state;
     try {
         r->capture_ = std::thread(captureThread, state);
-        if (WaitForSingleObject(state->readyEvent.h, openTimeoutMs) != WAIT_OBJECT_0 ||
+        if (WaitForSingleObject(state->readyEvent.get(), openTimeoutMs) != WAIT_OBJECT_0 ||
             !state->opened)
             return nullptr; // the destructor stops and reaps the thread
         r->delivery_ = std::thread(deliveryThread, state);
@@ -401,13 +394,13 @@ Recording::~Recording() {
     // A thread still inside a stuck write ends by itself; it holds the state.
     const bool self = GetCurrentThreadId() == state_->deliveryThreadId;
     if (capture_.joinable()) {
-        if (isSet(state_->captureDone.h))
+        if (isSet(state_->captureDone.get()))
             capture_.join();
         else
             capture_.detach();
     }
     if (delivery_.joinable()) {
-        if (!self && isSet(state_->deliveryDone.h))
+        if (!self && isSet(state_->deliveryDone.get()))
             delivery_.join();
         else
             delivery_.detach();
@@ -418,26 +411,26 @@ void Recording::stop() {
     RecordState& s = *state_;
     if (GetCurrentThreadId() == s.deliveryThreadId) {
         s.enabled.store(false); // inside the callback: it is the last call
-        SetEvent(s.stopEvent.h);
+        SetEvent(s.stopEvent.get());
         return;
     }
     if (s.stopped.load())
         return;
     if (!s.stopAsked.exchange(true)) {
         s.stopTime = s.system->now();
-        SetEvent(s.stopEvent.h);
-        SetEvent(s.wake.h);
+        SetEvent(s.stopEvent.get());
+        SetEvent(s.wake.get());
     }
     if (delivery_.joinable())
-        waitHandlingSentMessages(s.deliveryDone.h, deliverTimeoutMs);
+        waitHandlingSentMessages(s.deliveryDone.get(), deliverTimeoutMs);
     // Whatever happened, no call starts from now on; wait for one in progress, within reason.
     s.enabled.store(false);
-    SetEvent(s.wake.h);
+    SetEvent(s.wake.get());
     const ULONGLONG until = GetTickCount64() + callTimeoutMs;
     while (s.inProc.load() && GetTickCount64() < until)
-        waitHandlingSentMessages(s.procDone.h, pollMs);
+        waitHandlingSentMessages(s.procDone.get(), pollMs);
     // The capture thread is quick to end once it is told.
-    waitHandlingSentMessages(s.captureDone.h, callTimeoutMs);
+    waitHandlingSentMessages(s.captureDone.get(), callTimeoutMs);
     s.stopped = true;
 }
 

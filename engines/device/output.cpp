@@ -14,6 +14,7 @@
 
 #include "qvdevice/com.h"
 #include "qvdevice/format.h"
+#include "qvwin32/handle.h"
 
 namespace qvdevice {
 
@@ -24,17 +25,8 @@ constexpr DWORD openTimeoutMs = 5000;
 constexpr DWORD closeTimeoutMs = 2000;
 constexpr DWORD pollMs = 200; // wake up even if the device stops signalling
 
-struct Handle {
-    HANDLE h = nullptr;
-    Handle() = default;
-    explicit Handle(HANDLE v) : h(v) {}
-    ~Handle() {
-        if (h)
-            CloseHandle(h);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-};
+using qvwin32::Handle;
+using qvwin32::makeEvent;
 
 } // namespace
 
@@ -46,10 +38,10 @@ struct OutputState {
     std::mutex procLock;
     bool procEnabled = true;
 
-    Handle stopEvent{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    Handle readyEvent{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    Handle doneEvent{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    Handle wakeEvent{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    Handle stopEvent = makeEvent(true);
+    Handle readyEvent = makeEvent(true);
+    Handle doneEvent = makeEvent(true);
+    Handle wakeEvent = makeEvent(false);
     // stopEvent as a flag, for the timer-driven loop, which never waits on the event.
     std::atomic<bool> stopping{false};
     // Something is to be heard; while it is not, the device may be stopped.
@@ -149,7 +141,7 @@ private:
     ComPtr<IAudioClient> client_;
     ComPtr<IAudioRenderClient> renderClient_;
     DeviceWatcher* watcher_ = nullptr;
-    Handle audioEvent_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    Handle audioEvent_ = makeEvent(false);
     DeviceFormat format_;
     UINT32 bufferFrames_ = 0;
     DWORD timerMs_ = 10; // between fills when timer-driven
@@ -164,7 +156,7 @@ HRESULT RenderSession::open() {
     hr = enumerator_->GetDefaultAudioEndpoint(eRender, eConsole, device_.put());
     if (FAILED(hr))
         return hr;
-    if (!audioEvent_.h)
+    if (!audioEvent_)
         return E_OUTOFMEMORY;
     hr = activate();
     if (FAILED(hr))
@@ -210,7 +202,7 @@ HRESULT RenderSession::activate() {
     if (FAILED(hr))
         return hr;
     if (evented) {
-        hr = client_->SetEventHandle(audioEvent_.h);
+        hr = client_->SetEventHandle(audioEvent_.get());
         if (FAILED(hr))
             return hr;
     }
@@ -276,7 +268,7 @@ HRESULT RenderSession::start(bool withSound) {
 // Waits, with the device stopped, until something is to be heard again (true) or the stream
 // is closed (false).
 bool RenderSession::sleep() {
-    HANDLE waits[2] = {state_->stopEvent.h, state_->wakeEvent.h};
+    HANDLE waits[2] = {state_->stopEvent.get(), state_->wakeEvent.get()};
     for (;;) {
         DWORD w = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
         if (w != WAIT_OBJECT_0 + 1)
@@ -298,7 +290,7 @@ void RenderSession::run() {
     const UINT32 idleTail = format_.rate * 5;
     UINT32 idleFrames = 0;
 
-    HANDLE waits[2] = {state_->stopEvent.h, audioEvent_.h};
+    HANDLE waits[2] = {state_->stopEvent.get(), audioEvent_.get()};
     const bool evented = state_->wake == Wake::Event;
     while (!state_->lost.load()) {
         if (!running) {
@@ -362,11 +354,11 @@ void renderThread(std::shared_ptr<OutputState> state) {
         RenderSession session(state);
         HRESULT hr = session.open();
         state->initResult = hr;
-        SetEvent(state->readyEvent.h);
+        SetEvent(state->readyEvent.get());
         if (SUCCEEDED(hr))
             session.run();
     }
-    SetEvent(state->doneEvent.h);
+    SetEvent(state->doneEvent.get());
 }
 
 // Ends the render thread: joined when it finishes in time, otherwise left to finish alone
@@ -377,8 +369,8 @@ void finish(OutputState& state, std::thread& thread) {
         state.procEnabled = false;
     }
     state.stopping = true;
-    SetEvent(state.stopEvent.h);
-    if (WaitForSingleObject(state.doneEvent.h, closeTimeoutMs) == WAIT_OBJECT_0)
+    SetEvent(state.stopEvent.get());
+    if (WaitForSingleObject(state.doneEvent.get(), closeTimeoutMs) == WAIT_OBJECT_0)
         thread.join();
     else
         thread.detach();
@@ -396,7 +388,7 @@ HRESULT OutputStream::open(RenderProc proc, void* user, Wake wake) {
     if (!proc)
         return E_INVALIDARG;
     auto state = std::make_shared<OutputState>();
-    if (!state->stopEvent.h || !state->readyEvent.h || !state->doneEvent.h || !state->wakeEvent.h)
+    if (!state->stopEvent || !state->readyEvent || !state->doneEvent || !state->wakeEvent)
         return HRESULT_FROM_WIN32(GetLastError());
     state->proc = proc;
     state->user = user;
@@ -407,7 +399,7 @@ HRESULT OutputStream::open(RenderProc proc, void* user, Wake wake) {
     } catch (...) {
         return E_OUTOFMEMORY;
     }
-    DWORD w = WaitForSingleObject(state->readyEvent.h, openTimeoutMs);
+    DWORD w = WaitForSingleObject(state->readyEvent.get(), openTimeoutMs);
     HRESULT hr = w == WAIT_OBJECT_0 ? state->initResult : HRESULT_FROM_WIN32(ERROR_TIMEOUT);
     if (FAILED(hr)) {
         finish(*state, thread);
@@ -447,7 +439,7 @@ void OutputStream::setActive(bool active) {
     if (!state_ || state_->active.exchange(active) == active)
         return;
     if (active)
-        SetEvent(state_->wakeEvent.h);
+        SetEvent(state_->wakeEvent.get());
 }
 
 uint32_t OutputStream::rate() const {

@@ -20,6 +20,7 @@
 #endif
 #include "qvdevice/com.h"
 #include "qvdevice/mixed_output.h"
+#include "qvwin32/handle.h"
 
 namespace {
 
@@ -108,13 +109,12 @@ std::vector<std::string> soundBankCandidates() {
         folder.resize(folder.find_last_of('\\') + 1);
         // Any SoundFont the user put beside the program.
         WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA((folder + "*.sf2").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
+        qvwin32::FindHandle search(FindFirstFileA((folder + "*.sf2").c_str(), &found));
+        if (search) {
             do {
                 if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
                     paths.push_back(folder + found.cFileName);
-            } while (FindNextFileA(search, &found));
-            FindClose(search);
+            } while (FindNextFileA(search.get(), &found));
         }
     }
     n = GetSystemDirectoryA(buffer, sizeof buffer);

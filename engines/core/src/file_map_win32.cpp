@@ -4,17 +4,10 @@
 #include <new>
 
 #include "internal.h"
+#include "qvwin32/handle.h"
 
 namespace qvcore::detail {
 namespace {
-
-struct Handle {
-    HANDLE h;
-    ~Handle() {
-        if (h && h != INVALID_HANDLE_VALUE)
-            CloseHandle(h);
-    }
-};
 
 class MappedFile final : public FileData {
 public:
@@ -32,25 +25,25 @@ private:
 
 std::shared_ptr<const FileData> openPlatformFile(const char* path) {
     // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open.
-    Handle f{CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
-                         nullptr)};
-    if (f.h == INVALID_HANDLE_VALUE)
+    qvwin32::Handle f(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
+                                  nullptr));
+    if (!f)
         return nullptr;
-    if (GetFileType(f.h) != FILE_TYPE_DISK)
+    if (GetFileType(f.get()) != FILE_TYPE_DISK)
         return nullptr;
     LARGE_INTEGER li{};
-    if (!GetFileSizeEx(f.h, &li) || li.QuadPart <= 0)
+    if (!GetFileSizeEx(f.get(), &li) || li.QuadPart <= 0)
         return nullptr;
     const auto size = static_cast<std::uint64_t>(li.QuadPart);
     if (size > static_cast<std::uint64_t>(SIZE_MAX))
         return nullptr;
 
     if (size > kReadWholeLimit) {
-        Handle mapping{CreateFileMappingA(f.h, nullptr, PAGE_READONLY, 0, 0, nullptr)};
-        if (!mapping.h)
+        qvwin32::Handle mapping(CreateFileMappingA(f.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+        if (!mapping)
             return nullptr;
-        const void* base = MapViewOfFile(mapping.h, FILE_MAP_READ, 0, 0, 0);
+        const void* base = MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0);
         if (!base)
             return nullptr;
         // The view keeps the mapping alive after both handles are closed.
@@ -64,7 +57,7 @@ std::shared_ptr<const FileData> openPlatformFile(const char* path) {
     while (got < size) {
         DWORD n = 0;
         const DWORD want = static_cast<DWORD>(size - got > (1u << 30) ? (1u << 30) : size - got);
-        if (!ReadFile(f.h, bytes.get() + got, want, &n, nullptr) || n == 0)
+        if (!ReadFile(f.get(), bytes.get() + got, want, &n, nullptr) || n == 0)
             break;
         got += n;
     }

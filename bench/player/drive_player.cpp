@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "app/ids.h"
 #include "tests/e2e/harness.h"
 
 int main(int argc, char** argv) {
@@ -14,7 +15,6 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: drive_player QUAVERLY.EXE FILE SECONDS\n");
         return 2;
     }
-    const int playButton = 1000, statusLine = 1031;
     _putenv_s("QUAVERLY_EXE", argv[1]); // read by App::start through getenv
     e2e::App app;
     if (!app.start() || !app.addFile(e2e::windowsPath(argv[2]))) {
@@ -22,9 +22,9 @@ int main(int argc, char** argv) {
         app.kill();
         return 1;
     }
-    app.click(playButton);
+    app.click(IDC_PLAY);
     Sleep(2000);
-    printf("playing: %s\n", app.text(statusLine).c_str());
+    printf("playing: %s\n", app.text(IDC_STATUS).c_str());
     fflush(stdout);
     Sleep(static_cast<DWORD>(atoi(argv[3])) * 1000);
     return app.exit() == 0 ? 0 : 1;

@@ -4,14 +4,14 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "app/ids.h"
 #include "tests/gen/gen.h"
 
 namespace e2e {
 namespace {
 
 const DWORD waitMs = 20000;
-const int openButton = 1002;
-const int exitButton = 1001;
+const char* const mainCaption = "Quaverly - Tamsel";
 
 struct Search {
     DWORD processId;
@@ -20,27 +20,27 @@ struct Search {
     HWND found;
 };
 
-std::string textOf(HWND window) {
-    char text[1024] = "";
-    DWORD_PTR length = 0;
-    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 2000,
-                        &length);
-    return text;
-}
-
 BOOL CALLBACK match(HWND window, LPARAM param) {
     auto* s = reinterpret_cast<Search*>(param);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
     if (owner != s->processId || !IsWindowVisible(window) || window == s->except)
         return TRUE;
-    if (s->caption && !s->caption->empty() && textOf(window) != *s->caption)
+    if (s->caption && !s->caption->empty() && windowText(window) != *s->caption)
         return TRUE;
     s->found = window;
     return FALSE;
 }
 
 } // namespace
+
+std::string windowText(HWND window) {
+    char text[1024] = "";
+    DWORD_PTR length = 0;
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 2000,
+                        &length);
+    return text;
+}
 
 void sleepMs(DWORD ms) {
     Sleep(ms);
@@ -79,28 +79,38 @@ bool App::start() {
     if (!exe)
         exe = QUAVERLY_EXE_PATH;
 #endif
-    if (!exe)
-        return false;
+    return exe && launch(exe) && waitForMain(15000);
+}
+
+bool App::launch(const std::string& exe) {
     std::string path = windowsPath(exe);
     std::string commandLine = "\"" + path + "\"";
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
-    if (!CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
-        return false;
-    mainWindow = waitForWindow("Quaverly - Tamsel");
-    return mainWindow != nullptr;
+    return CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                          nullptr, &startup, &process);
+}
+
+HWND App::waitForMain(DWORD ms) {
+    mainWindow = waitForWindow(mainCaption, ms);
+    return mainWindow;
 }
 
 bool App::running() const {
     return process.hProcess && WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT;
 }
 
-long App::exit() {
+long App::exit(DWORD ms) {
     if (!process.hProcess)
         return -1;
-    PostMessageA(mainWindow, WM_COMMAND, MAKEWPARAM(exitButton, BN_CLICKED), 0);
-    if (WaitForSingleObject(process.hProcess, waitMs) != WAIT_OBJECT_0) {
+    PostMessageA(mainWindow, WM_COMMAND, MAKEWPARAM(IDC_EXIT, BN_CLICKED), 0);
+    return waitForExit(ms);
+}
+
+long App::waitForExit(DWORD ms) {
+    if (!process.hProcess)
+        return -1;
+    if (WaitForSingleObject(process.hProcess, ms) != WAIT_OBJECT_0) {
         kill();
         return -1;
     }
@@ -127,20 +137,24 @@ void App::click(int id) {
 }
 
 std::string App::text(int id) const {
-    return textOf(control(id));
+    return windowText(control(id));
 }
 
 HWND App::waitForWindow(const std::string& caption, DWORD ms) const {
     for (DWORD waited = 0; waited < ms; waited += 50) {
-        Search s = {process.dwProcessId, &caption, nullptr, nullptr};
-        EnumWindows(match, reinterpret_cast<LPARAM>(&s));
-        if (s.found)
-            return s.found;
+        if (HWND found = findWindow(caption))
+            return found;
         if (!running())
             return nullptr;
         Sleep(50);
     }
     return nullptr;
+}
+
+HWND App::findWindow(const std::string& caption) const {
+    Search s = {process.dwProcessId, &caption, nullptr, nullptr};
+    EnumWindows(match, reinterpret_cast<LPARAM>(&s));
+    return s.found;
 }
 
 HWND App::findWindowOtherThan(HWND known) const {
@@ -151,8 +165,8 @@ HWND App::findWindowOtherThan(HWND known) const {
 }
 
 bool App::addFile(const std::string& file) {
-    PostMessageA(mainWindow, WM_COMMAND, MAKEWPARAM(openButton, BN_CLICKED),
-                 (LPARAM)control(openButton));
+    PostMessageA(mainWindow, WM_COMMAND, MAKEWPARAM(IDC_OPEN, BN_CLICKED),
+                 (LPARAM)control(IDC_OPEN));
     HWND dialog = waitForWindow("Open file");
     if (!dialog)
         return false;

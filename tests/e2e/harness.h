@@ -19,14 +19,23 @@ std::string windowsPath(const std::string& path);
 std::string mediaDir();
 // Writes bytes to a file; false on failure.
 bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
+// The text of a window or control of another process.
+std::string windowText(HWND window);
 
 class App {
 public:
     ~App();
     // Starts quaverly.exe (QUAVERLY_EXE) and waits for its main window.
     bool start();
+    // Starts `exe` (a Unix or Windows path) and waits for nothing; false, with GetLastError
+    // set, when it cannot be started.
+    bool launch(const std::string& exe);
+    // Waits for the main window; null when it does not appear in time.
+    HWND waitForMain(DWORD ms);
     // Presses Exit and waits for the process to end; returns its exit status or -1.
-    long exit();
+    long exit(DWORD ms = 20000);
+    // Waits for the process to end: its exit status, or -1 (and it is killed) when it does not.
+    long waitForExit(DWORD ms);
     void kill();
 
     HWND main() const { return mainWindow; }
@@ -37,6 +46,8 @@ public:
     bool addFile(const std::string& windowsFilePath);
     // A visible top-level window of the process with the caption (or any caption when empty).
     HWND waitForWindow(const std::string& caption, DWORD ms = 15000) const;
+    // The same, without waiting.
+    HWND findWindow(const std::string& caption) const;
     HWND findWindowOtherThan(HWND known) const;
     bool running() const;
     DWORD processId() const { return process.dwProcessId; }

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <string>
 
+#include "app/ids.h"
 #include "tests/e2e/harness.h"
 #include "tests/gen/gen.h"
 #include "tests/midi/midi_writers.h"
@@ -21,8 +22,6 @@ using namespace e2e;
 
 namespace {
 
-const int playButton = 1000, pauseButton = 1008, loopBox = 1010, nextButton = 1028;
-const int positionBar = 1007, statusLine = 1031, launchRecorder = 1036;
 const char* const mediaFolder = "C:\\qvmedia";
 
 // Files the tests play: streams made by the media script, modules made here.
@@ -113,12 +112,12 @@ TEST_F(EndToEnd, PlaylistPlaysThroughAndWrapsToTheFirstEntry) {
     ASSERT_TRUE(app.addFile(media.ogg));
     ASSERT_TRUE(app.addFile(media.mp3));
     ASSERT_TRUE(app.addFile(media.mod));
-    app.click(playButton);
+    app.click(IDC_PLAY);
     ASSERT_GE(waitForTone(440, 3000), 0) << "the Ogg's 440 Hz was not heard";
     sleepMs(1200);
-    EXPECT_EQ(app.text(playButton), "Stop");
-    EXPECT_EQ(app.text(statusLine).rfind("Time: 00:0", 0), 0u) << app.text(statusLine);
-    EXPECT_NE(app.text(statusLine).find("/00:03"), std::string::npos) << app.text(statusLine);
+    EXPECT_EQ(app.text(IDC_PLAY), "Stop");
+    EXPECT_EQ(app.text(IDC_STATUS).rfind("Time: 00:0", 0), 0u) << app.text(IDC_STATUS);
+    EXPECT_NE(app.text(IDC_STATUS).find("/00:03"), std::string::npos) << app.text(IDC_STATUS);
 
     ASSERT_GE(waitForTone(660, 6000), 0) << "the MP3 did not follow";
     double mp3Heard = monitor.capturedMs();
@@ -132,8 +131,8 @@ TEST_F(EndToEnd, PlaylistPlaysThroughAndWrapsToTheFirstEntry) {
     printf("end-of-track gap (MP3 to MOD): %.0f ms\n", longest);
     EXPECT_LT(longest, 1500) << "the next track should follow within the tick and the 100 ms wait";
     sleepMs(1200);
-    EXPECT_EQ(app.text(statusLine).rfind("Order: ", 0), 0u) << app.text(statusLine);
-    EXPECT_NE(app.text(statusLine).find("/02"), std::string::npos) << app.text(statusLine);
+    EXPECT_EQ(app.text(IDC_STATUS).rfind("Order: ", 0), 0u) << app.text(IDC_STATUS);
+    EXPECT_NE(app.text(IDC_STATUS).find("/02"), std::string::npos) << app.text(IDC_STATUS);
     ASSERT_GE(waitForTone(440, 8000), 0) << "the playlist did not wrap to its first entry";
 }
 
@@ -141,33 +140,33 @@ TEST_F(EndToEnd, PauseLoopAndSeek) {
     if (media.ogg.empty())
         GTEST_SKIP() << "QUAVERLY_MEDIA is not set";
     ASSERT_TRUE(app.addFile(media.ogg));
-    app.click(playButton);
+    app.click(IDC_PLAY);
     ASSERT_GE(waitForTone(440, 3000), 0);
 
-    app.click(pauseButton);
+    app.click(IDC_PAUSE);
     sleepMs(1500);
-    EXPECT_EQ(app.text(pauseButton), "Paused");
-    std::string frozen = app.text(statusLine);
+    EXPECT_EQ(app.text(IDC_PAUSE), "Paused");
+    std::string frozen = app.text(IDC_STATUS);
     EXPECT_LT(heardLevel(700), -60) << "pause should be silent";
     sleepMs(1200);
-    EXPECT_EQ(app.text(statusLine), frozen) << "the status line stands still while paused";
-    app.click(pauseButton);
+    EXPECT_EQ(app.text(IDC_STATUS), frozen) << "the status line stands still while paused";
+    app.click(IDC_PAUSE);
     ASSERT_GE(waitForTone(440, 2000), 0) << "resume";
 
     // "Loop song": the 3-second track is still heard well after it would have ended.
-    SendMessageA(app.control(loopBox), BM_CLICK, 0, 0);
+    SendMessageA(app.control(IDC_LOOP), BM_CLICK, 0, 0);
     sleepMs(5000);
     EXPECT_NEAR(heardFrequency(), 440, 440 * 0.03);
-    EXPECT_EQ(app.text(playButton), "Stop");
+    EXPECT_EQ(app.text(IDC_PLAY), "Stop");
 
     // A click in the middle of the bar jumps to about half the track.
     RECT bar;
-    GetClientRect(app.control(positionBar), &bar);
-    PostMessageA(app.control(positionBar), WM_LBUTTONDOWN, MK_LBUTTON,
+    GetClientRect(app.control(IDC_POSITION_BAR), &bar);
+    PostMessageA(app.control(IDC_POSITION_BAR), WM_LBUTTONDOWN, MK_LBUTTON,
                  MAKELPARAM(bar.right / 2, 5));
-    PostMessageA(app.control(positionBar), WM_LBUTTONUP, 0, MAKELPARAM(bar.right / 2, 5));
+    PostMessageA(app.control(IDC_POSITION_BAR), WM_LBUTTONUP, 0, MAKELPARAM(bar.right / 2, 5));
     sleepMs(1100);
-    int position = (int)SendMessageA(app.control(positionBar), PBM_GETPOS, 0, 0);
+    int position = (int)SendMessageA(app.control(IDC_POSITION_BAR), PBM_GETPOS, 0, 0);
     EXPECT_GE(position, 1);
     EXPECT_LE(position, 2);
 }
@@ -176,21 +175,21 @@ TEST_F(EndToEnd, ModulesOnlyTheSecondLibraryTakesPlayWithItsOrderStatus) {
     for (const std::string* file : {&media.mtm, &media.umx}) {
         ASSERT_TRUE(app.addFile(*file));
     }
-    app.click(playButton);
+    app.click(IDC_PLAY);
     ASSERT_GE(waitForTone(330, 3000), 0) << "the MTM was not heard";
     sleepMs(1100);
-    EXPECT_EQ(app.text(statusLine).rfind("Order: 0", 0), 0u) << app.text(statusLine);
-    EXPECT_NE(app.text(statusLine).find(" : 02"), std::string::npos) << app.text(statusLine);
-    app.click(nextButton);
+    EXPECT_EQ(app.text(IDC_STATUS).rfind("Order: 0", 0), 0u) << app.text(IDC_STATUS);
+    EXPECT_NE(app.text(IDC_STATUS).find(" : 02"), std::string::npos) << app.text(IDC_STATUS);
+    app.click(IDC_NEXT);
     ASSERT_GE(waitForTone(770, 3000), 0) << "the UMX was not heard";
 }
 
 TEST_F(EndToEnd, MidiPlaysThroughTheLoopingModulePlayer) {
     ASSERT_TRUE(app.addFile(media.midi));
-    app.click(playButton);
+    app.click(IDC_PLAY);
     ASSERT_GE(waitForTone(440, 4000), 0) << "the MIDI file's A4 was not heard";
     sleepMs(1100);
-    std::string status = app.text(statusLine);
+    std::string status = app.text(IDC_STATUS);
     EXPECT_EQ(status.rfind("Order: 0", 0), 0u) << status;
     EXPECT_NE(status.find("/03"), std::string::npos) << status;
 }
@@ -203,7 +202,7 @@ TEST_F(EndToEnd, MidiUsesASoundFontBesideTheProgram) {
     ASSERT_TRUE(writeFile(bank, midiwrite::soundFont({{880.0, 44000, 40, 69}}, {{0, 0, 0}})));
     bool started = app.start();
     if (started && app.addFile(media.midi)) {
-        app.click(playButton);
+        app.click(IDC_PLAY);
         EXPECT_GE(waitForTone(880, 4000), 0) << "the bank beside the program was not used";
     }
     app.exit();
@@ -249,12 +248,12 @@ class Echotrap : public EndToEnd {
 protected:
     // Opens the recorder, names the file, and starts recording; returns the recorder window.
     HWND startRecording(const char* name) {
-        app.click(launchRecorder);
+        app.click(IDC_LAUNCH_RECORDER);
         HWND recorder = nullptr;
         for (int i = 0; i < 100 && !recorder; ++i) {
             sleepMs(100);
             recorder = app.findWindowOtherThan(nullptr);
-            if (recorder && GetDlgItem(recorder, 1042) == nullptr)
+            if (recorder && GetDlgItem(recorder, IDC_RECORD) == nullptr)
                 recorder = nullptr;
         }
         if (!recorder)
@@ -262,8 +261,8 @@ protected:
         char caption[256] = "";
         GetWindowTextA(recorder, caption, sizeof caption);
         inputName = caption;
-        SendMessageA(GetDlgItem(recorder, 1003), WM_SETTEXT, 0, (LPARAM)name);
-        PostMessageA(recorder, WM_COMMAND, MAKEWPARAM(1042, BN_CLICKED), 0);
+        SendMessageA(GetDlgItem(recorder, IDC_CAPTURE_NAME), WM_SETTEXT, 0, (LPARAM)name);
+        PostMessageA(recorder, WM_COMMAND, MAKEWPARAM(IDC_RECORD, BN_CLICKED), 0);
         return recorder;
     }
     std::string inputName;
@@ -278,10 +277,10 @@ TEST_F(Echotrap, RecordsWhatTheSoundCardPlays) {
     EXPECT_EQ(inputName.rfind("Monitor of ", 0), 0u) << "caption: " << inputName;
     double started = monitor.nowMs();
     sleepMs(4000);
-    PostMessageA(recorder, WM_COMMAND, MAKEWPARAM(1042, BN_CLICKED), 0);
+    PostMessageA(recorder, WM_COMMAND, MAKEWPARAM(IDC_RECORD, BN_CLICKED), 0);
     double wall = (monitor.nowMs() - started) / 1000.0;
     sleepMs(300);
-    PostMessageA(recorder, WM_COMMAND, MAKEWPARAM(1043, BN_CLICKED), 0);
+    PostMessageA(recorder, WM_COMMAND, MAKEWPARAM(IDC_RECORDER_EXIT, BN_CLICKED), 0);
     ASSERT_NE(app.waitForWindow("Quaverly - Tamsel", 5000), nullptr)
         << "main window not shown again";
 
@@ -343,11 +342,11 @@ TEST_F(Echotrap, ThreeMinutesOfToneHaveNoGapAndKeepToTheWallClock) {
     ASSERT_NE(recorder, nullptr) << "the recorder did not open";
     double started = monitor.nowMs();
     sleepMs((DWORD)(minutes * 60000));
-    PostMessageA(recorder, WM_COMMAND, MAKEWPARAM(1042, BN_CLICKED), 0);
+    PostMessageA(recorder, WM_COMMAND, MAKEWPARAM(IDC_RECORD, BN_CLICKED), 0);
     double wall = (monitor.nowMs() - started) / 1000.0;
     sleepMs(500);
     onHost("pkill -x paplay");
-    PostMessageA(recorder, WM_COMMAND, MAKEWPARAM(1043, BN_CLICKED), 0);
+    PostMessageA(recorder, WM_COMMAND, MAKEWPARAM(IDC_RECORDER_EXIT, BN_CLICKED), 0);
     ASSERT_NE(app.waitForWindow("Quaverly - Tamsel", 5000), nullptr);
 
     Wav wav;

@@ -4,6 +4,7 @@
 // A file whose content is unchanged is not rewritten, so its time stamp tells later steps (the
 // encoders in scripts/gen-media.sh) that nothing needs redoing.
 #include "tests/gen/gen.h"
+#include "tests/support/bytes.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -35,10 +36,7 @@ std::string manifestLine(const Entry& e) {
     return e.name + "\t" + e.kind + "\t" + e.format + "\t" + numbers + "\t" + e.note + "\n";
 }
 
-Bytes readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using testsupport::readFile;
 
 bool writeFile(const fs::path& path, const Bytes& bytes) {
     std::error_code ec;

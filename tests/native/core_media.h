@@ -16,11 +16,13 @@
 
 #include "qvcore/qvcore.h"
 #include "tests/gen/gen.h"
+#include "tests/support/bytes.h"
 
 namespace coretest {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
+using testsupport::Bytes;
+using testsupport::readFile;
 
 // A folder of its own for this process, removed at exit.
 inline const fs::path& scratchDir() {
@@ -42,11 +44,6 @@ inline const fs::path& scratchDir() {
 inline void writeFile(const fs::path& p, const Bytes& b) {
     std::ofstream f(p, std::ios::binary);
     f.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
-
-inline Bytes readFile(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
 }
 
 enum class Encoded { Ogg, Mp3, Flac, Opus };

@@ -18,27 +18,13 @@
 #include <vector>
 
 #include "recorder/capture_file.h"
+#include "tests/support/bytes.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
-Bytes readFile(const std::string& path) {
-    Bytes bytes;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f)
-        return bytes;
-    unsigned char chunk[65536];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, f)) > 0)
-        bytes.insert(bytes.end(), chunk, chunk + got);
-    fclose(f);
-    return bytes;
-}
-
-uint32_t le32(const Bytes& b, size_t at) {
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | (uint32_t)b[at + 3] << 24;
-}
+using testsupport::Bytes;
+using testsupport::le32;
+using testsupport::readFile;
 
 // Sample bytes that differ from block to block, so order and completeness show.
 Bytes block(size_t length, unsigned seed) {

@@ -8,6 +8,7 @@
 #include "app/ids.h"
 #include "app/state.h"
 #include "recorder/recorder_window.h"
+#include "tests/support/bytes.h"
 #include "tests/windows/app_fixture.h"
 
 namespace {
@@ -15,23 +16,8 @@ namespace {
 const DWORD micInput = 0x01000000;
 const DWORD waveInput = 0x08000000;
 
-std::string readFile(const std::string& path) {
-    std::string bytes;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f)
-        return bytes;
-    char chunk[65536];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, f)) > 0)
-        bytes.append(chunk, got);
-    fclose(f);
-    return bytes;
-}
-
-uint32_t le32(const std::string& b, size_t at) {
-    auto byte = [&](size_t i) { return (uint32_t)(unsigned char)b[at + i]; };
-    return byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;
-}
+using testsupport::le32;
+using testsupport::readFile;
 
 bool exists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -106,9 +92,9 @@ protected:
 
     // Checks that the file is a finished WAV holding `dataBytes` of samples and nothing else.
     void expectFinished(const std::string& path, uint32_t dataBytes) {
-        std::string file = readFile(path);
+        testsupport::Bytes file = readFile(path);
         ASSERT_EQ(file.size(), 44u + dataBytes) << path;
-        EXPECT_EQ(file.substr(0, 4), "RIFF");
+        EXPECT_EQ(std::string(file.begin(), file.begin() + 4), "RIFF");
         EXPECT_EQ(le32(file, 4), dataBytes + 36) << path;
         EXPECT_EQ(le32(file, 40), dataBytes) << path;
     }

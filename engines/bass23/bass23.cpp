@@ -154,21 +154,15 @@ void updateActivity() {
     lib.out.setActive(any);
 }
 
-struct Activity {
-    bool audible;
-    ~Activity() {
-        if (audible)
-            updateActivity();
-    }
-};
-
-// Whether a call may start, stop or pause a channel, or notice that one has ended.
-enum Effect { Silent, Audible };
+using Activity = qvdevice::AfterCall<updateActivity>;
+constexpr auto Audible = qvdevice::Effect::Audible;
+constexpr auto Silent = qvdevice::Effect::Silent;
 
 // A call on the output: under the lock, `body` runs once BASS_Init has; before, `refused`.
-template <class Result, class Body> Result onOutput(Effect effect, Result refused, Body body) {
+template <class Result, class Body>
+Result onOutput(qvdevice::Effect effect, Result refused, Body body) {
     Lock lock(apiLock);
-    Activity activity{effect == Audible};
+    Activity activity(effect);
     return lib.initialised ? body() : refused;
 }
 
@@ -176,10 +170,10 @@ template <class Result, class Body> Result onOutput(Effect effect, Result refuse
 // the lock, which a stop drops while it waits) and a music's to `music`; any other handle, or
 // any before BASS_Init, gets `refused`.
 template <class Result, class OnRecording, class OnMusic>
-Result onChannel(DWORD handle, Effect effect, Result refused, OnRecording recording,
+Result onChannel(DWORD handle, qvdevice::Effect effect, Result refused, OnRecording recording,
                  OnMusic music) {
     Lock lock(apiLock);
-    Activity activity{effect == Audible};
+    Activity activity(effect);
     if (handle != 0 && handle == lib.recordHandle)
         return recording(lock);
     Music* m = findMusic(handle);
@@ -187,7 +181,7 @@ Result onChannel(DWORD handle, Effect effect, Result refused, OnRecording record
 }
 
 template <class Result, class Body>
-Result onMusic(DWORD handle, Effect effect, Result refused, Body body) {
+Result onMusic(DWORD handle, qvdevice::Effect effect, Result refused, Body body) {
     return onChannel(
         handle, effect, refused, [refused](Lock&) { return refused; }, body);
 }

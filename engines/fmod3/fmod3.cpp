@@ -201,23 +201,16 @@ void updateActivity() {
     lib.out.setActive(any);
 }
 
-struct Activity {
-    bool audible;
-    ~Activity() {
-        if (audible)
-            updateActivity();
-    }
-};
-
-// Whether a call may start, stop or pause a channel, or notice that one has ended.
-enum Effect { Silent, Audible };
+using Activity = qvdevice::AfterCall<updateActivity>;
+constexpr auto Audible = qvdevice::Effect::Audible;
+constexpr auto Silent = qvdevice::Effect::Silent;
 
 // A call on a module or stream handle: under the lock, `body` gets the handle's record. Before
 // FSOUND_Init or for an unknown handle the call fails with `refused`.
 template <class Handle, class Result, class Body>
-Result onRecord(Handle handle, Effect effect, Result refused, Body body) {
+Result onRecord(Handle handle, qvdevice::Effect effect, Result refused, Body body) {
     std::lock_guard<std::mutex> lock(apiLock);
-    Activity activity{effect == Audible};
+    Activity activity(effect);
     if (!lib.initialised) {
         fail(FMOD_ERR_UNINITIALIZED);
         return refused;
@@ -302,7 +295,7 @@ signed char F_API FSOUND_SetVolume(int channel, int vol) {
 
 signed char F_API FSOUND_SetPaused(int channel, signed char paused) {
     std::lock_guard<std::mutex> lock(apiLock);
-    Activity activity{true};
+    Activity activity(Audible);
     if (!lib.initialised)
         return fail(FMOD_ERR_UNINITIALIZED);
     bool found = false;

@@ -60,8 +60,7 @@ public:
         rate_ = static_cast<std::uint32_t>(rate);
         if (mpg123_scan(mh_) != MPG123_OK)
             return false;
-        const off_t length = mpg123_length(mh_);
-        length_ = length > 0 ? static_cast<std::uint64_t>(length) : 0;
+        setLength(mpg123_length(mh_));
         return length_ > 0;
     }
 
@@ -73,9 +72,7 @@ public:
         const off_t p = mpg123_seek(mh_, static_cast<off_t>(frame), SEEK_SET);
         if (p < 0)
             return false;
-        atEnd_ = false;
-        pos_ = static_cast<std::uint64_t>(p);
-        return true;
+        return landedAt(frame, p);
     }
 
     std::size_t render(float* out, std::size_t frames) override {

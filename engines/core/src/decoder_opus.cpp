@@ -26,8 +26,7 @@ public:
         of_ = op_open_callbacks(&cursor_, &cb, nullptr, 0, &err);
         if (!of_)
             return false;
-        const ogg_int64_t total = op_pcm_total(of_, -1);
-        length_ = total > 0 ? static_cast<std::uint64_t>(total) : 0;
+        setLength(op_pcm_total(of_, -1));
         return true;
     }
 
@@ -38,10 +37,7 @@ public:
             return true;
         if (op_pcm_seek(of_, static_cast<ogg_int64_t>(frame)) != 0)
             return false;
-        atEnd_ = false;
-        const ogg_int64_t p = op_pcm_tell(of_);
-        pos_ = p >= 0 ? static_cast<std::uint64_t>(p) : frame;
-        return true;
+        return landedAt(frame, op_pcm_tell(of_));
     }
 
     std::size_t render(float* out, std::size_t frames) override {

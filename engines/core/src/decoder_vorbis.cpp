@@ -29,8 +29,7 @@ public:
         if (!vi || vi->channels < 1 || vi->rate < 1000 || vi->rate > 768000)
             return false;
         rate_ = static_cast<std::uint32_t>(vi->rate);
-        const ogg_int64_t total = ov_pcm_total(&vf_, -1);
-        length_ = total > 0 ? static_cast<std::uint64_t>(total) : 0;
+        setLength(ov_pcm_total(&vf_, -1));
         return true;
     }
 
@@ -41,10 +40,7 @@ public:
             return true;
         if (ov_pcm_seek(&vf_, static_cast<ogg_int64_t>(frame)) != 0)
             return false;
-        atEnd_ = false;
-        const ogg_int64_t p = ov_pcm_tell(&vf_);
-        pos_ = p >= 0 ? static_cast<std::uint64_t>(p) : frame;
-        return true;
+        return landedAt(frame, ov_pcm_tell(&vf_));
     }
 
     std::size_t render(float* out, std::size_t frames) override {

@@ -1,7 +1,6 @@
 // Opening a file on POSIX systems: small files are read whole, large ones memory-mapped.
 #include <cerrno>
 #include <fcntl.h>
-#include <new>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,21 +50,13 @@ std::shared_ptr<const FileData> openPlatformFile(const char* path) {
         return std::make_shared<MappedFile>(base, static_cast<std::size_t>(size));
     }
 
-    std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[size]);
-    if (!bytes)
-        return nullptr;
-    std::size_t got = 0;
-    while (got < size) {
-        ssize_t n = ::read(f.fd, bytes.get() + got, size - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break; // the file shrank or cannot be read: keep what we have
-        got += static_cast<std::size_t>(n);
-    }
-    if (got == 0)
-        return nullptr;
-    return std::make_shared<OwnedFileData>(std::move(bytes), got);
+    return readWhole(size, [&f](std::uint8_t* into, std::size_t most) -> std::int64_t {
+        for (;;) {
+            const ssize_t n = ::read(f.fd, into, most);
+            if (n >= 0 || errno != EINTR)
+                return n;
+        }
+    });
 }
 
 } // namespace qvcore::detail

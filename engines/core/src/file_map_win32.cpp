@@ -1,8 +1,6 @@
 // Opening a file on Windows: small files are read whole, large ones memory-mapped.
 #include <windows.h>
 
-#include <new>
-
 #include "internal.h"
 #include "qvwin32/handle.h"
 
@@ -50,20 +48,11 @@ std::shared_ptr<const FileData> openPlatformFile(const char* path) {
         return std::make_shared<MappedFile>(base, static_cast<std::size_t>(size));
     }
 
-    std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[size]);
-    if (!bytes)
-        return nullptr;
-    std::size_t got = 0;
-    while (got < size) {
+    return readWhole(size, [&f](std::uint8_t* into, std::size_t most) -> std::int64_t {
         DWORD n = 0;
-        const DWORD want = static_cast<DWORD>(size - got > (1u << 30) ? (1u << 30) : size - got);
-        if (!ReadFile(f.get(), bytes.get() + got, want, &n, nullptr) || n == 0)
-            break;
-        got += n;
-    }
-    if (got == 0)
-        return nullptr;
-    return std::make_shared<OwnedFileData>(std::move(bytes), got);
+        const DWORD want = static_cast<DWORD>(most > (1u << 30) ? (1u << 30) : most);
+        return ReadFile(f.get(), into, want, &n, nullptr) ? static_cast<std::int64_t>(n) : -1;
+    });
 }
 
 } // namespace qvcore::detail

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "qvcore/decoder.h"
 #include "qvcore/file_data.h"
@@ -114,6 +115,16 @@ public:
     std::uint64_t positionFrames() const override { return pos_; }
 
 protected:
+    // The length a library reports, where below 1 means it does not know.
+    void setLength(std::int64_t frames) {
+        length_ = frames > 0 ? static_cast<std::uint64_t>(frames) : 0;
+    }
+    // After the library's seek to `frame` succeeded: it says it is at `told` (below 0: unknown).
+    bool landedAt(std::uint64_t frame, std::int64_t told) {
+        atEnd_ = false;
+        pos_ = told >= 0 ? static_cast<std::uint64_t>(told) : frame;
+        return true;
+    }
     // A seek to the end or past it parks there: nothing more renders until the next seek.
     bool parkedAtEnd(std::uint64_t frame) {
         if (length_ == 0 || frame < length_)
@@ -164,5 +175,24 @@ private:
     std::unique_ptr<std::uint8_t[]> bytes_;
     std::size_t size_;
 };
+
+// A file of `size` bytes read whole, in pieces through `read(into, most)`: the bytes it read,
+// 0 at the end, below 0 on an error. A file that shrank keeps what was read; null when nothing
+// was.
+template <typename Read> std::shared_ptr<const FileData> readWhole(std::uint64_t size, Read read) {
+    std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[size]);
+    if (!bytes)
+        return nullptr;
+    std::size_t got = 0;
+    while (got < size) {
+        const std::int64_t n = read(bytes.get() + got, static_cast<std::size_t>(size - got));
+        if (n <= 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    if (got == 0)
+        return nullptr;
+    return std::make_shared<OwnedFileData>(std::move(bytes), got);
+}
 
 } // namespace qvcore::detail

@@ -11,6 +11,25 @@
 
 namespace qvdevice {
 
+// Whether a library call may start, stop or pause a channel, or notice that one has ended.
+enum class Effect { Silent, Audible };
+
+// Held through a library call (inside its lock): as an audible call ends, `update` tells the
+// output whether anything is to be heard now, so that an idle device may sleep.
+template <void (*update)()> class AfterCall {
+public:
+    explicit AfterCall(Effect effect) : audible_(effect == Effect::Audible) {}
+    ~AfterCall() {
+        if (audible_)
+            update();
+    }
+    AfterCall(const AfterCall&) = delete;
+    AfterCall& operator=(const AfterCall&) = delete;
+
+private:
+    bool audible_;
+};
+
 template <class Mixer> class MixedOutput {
 public:
     MixedOutput() = default;

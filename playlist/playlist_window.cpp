@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include <string>
+
 #include "app/ids.h"
 #include "app/state.h"
 #include "audio/track_player.h"
@@ -26,6 +28,23 @@ void copyEntry(int index) {
     SendMessageA(playlistBox, LB_GETTEXT, index, (LPARAM)trackPathBuffer);
 }
 
+// Copies one dropped path into trackPathBuffer in the process's code page (UTF-8 under our
+// manifest), or refuses it when it does not fit whole. The path is read in UTF-16 and measured in
+// bytes, since one character may take several.
+bool queryDroppedPath(HDROP drop, UINT index) {
+    UINT length = DragQueryFileW(drop, index, nullptr, 0);
+    if (length == 0 || length >= 32768)
+        return false;
+    std::wstring wide(length + 1, L'\0');
+    DragQueryFileW(drop, index, wide.data(), length + 1);
+    int bytes = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0 || bytes > TRACK_PATH_SIZE)
+        return false;
+    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, trackPathBuffer, TRACK_PATH_SIZE, nullptr,
+                        nullptr);
+    return true;
+}
+
 void addDroppedFiles(HDROP drop) {
     UINT count = DragQueryFileA(drop, 0xFFFFFFFF, trackPathBuffer, TRACK_PATH_SIZE);
     if (count == 0) {
@@ -36,11 +55,10 @@ void addDroppedFiles(HDROP drop) {
     bool skipped = false;
     for (UINT i = 0; i < count; ++i) {
         // A path cut short at the buffer's end would name another file.
-        if (DragQueryFileA(drop, i, nullptr, 0) >= TRACK_PATH_SIZE) {
+        if (!queryDroppedPath(drop, i)) {
             skipped = true;
             continue;
         }
-        DragQueryFileA(drop, i, trackPathBuffer, TRACK_PATH_SIZE);
         appendTrack(trackPathBuffer);
         widenForPath(trackPathBuffer);
     }

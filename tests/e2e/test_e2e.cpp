@@ -136,6 +136,30 @@ TEST_F(EndToEnd, PlaylistPlaysThroughAndWrapsToTheFirstEntry) {
     ASSERT_GE(waitForTone(440, 8000), 0) << "the playlist did not wrap to its first entry";
 }
 
+// Names outside the system's 8-bit code page, chosen in the open dialog, reach the libraries
+// whole and play.
+TEST_F(EndToEnd, UnicodeNamesPlay) {
+    if (media.ogg.empty())
+        GTEST_SKIP() << "QUAVERLY_MEDIA is not set";
+    const struct {
+        const char* name;
+        std::string source;
+        double frequency;
+    } files[] = {{"Тон ля.ogg", media.ogg, 440},
+                 {"音楽.mp3", media.mp3, 660},
+                 {"🎵 tune.mod", media.mod, 550}};
+    for (const auto& file : files) {
+        std::wstring path = wide(std::string(mediaFolder) + "\\" + file.name);
+        ASSERT_TRUE(CopyFileW(wide(file.source).c_str(), path.c_str(), FALSE)) << file.name;
+        ASSERT_TRUE(app.addFile(path)) << file.name;
+    }
+    app.click(playButton);
+    for (const auto& file : files) {
+        EXPECT_GE(waitForTone(file.frequency, 4000), 0) << file.name << " was not heard";
+        app.click(nextButton);
+    }
+}
+
 TEST_F(EndToEnd, PauseLoopAndSeek) {
     if (media.ogg.empty())
         GTEST_SKIP() << "QUAVERLY_MEDIA is not set";
@@ -198,15 +222,19 @@ TEST_F(EndToEnd, MidiPlaysThroughTheLoopingModulePlayer) {
 TEST_F(EndToEnd, MidiUsesASoundFontBesideTheProgram) {
     app.exit();
     std::string exe = windowsPath(QUAVERLY_EXE_PATH);
-    std::string bank = exe.substr(0, exe.find_last_of('\\') + 1) + "zz-test-bank.sf2";
-    ASSERT_TRUE(writeFile(bank, midiwrite::soundFont({{880.0, 44000, 40, 69}}, {{0, 0, 0}})));
+    std::string folder = exe.substr(0, exe.find_last_of('\\') + 1);
+    std::string written = folder + "zz-test-bank.sf2";
+    // Named outside the system's 8-bit code page, as a user's bank may be.
+    std::wstring bank = wide(folder + "zz-банк-🎹.sf2");
+    ASSERT_TRUE(writeFile(written, midiwrite::soundFont({{880.0, 44000, 40, 69}}, {{0, 0, 0}})));
+    ASSERT_TRUE(MoveFileExW(wide(written).c_str(), bank.c_str(), MOVEFILE_REPLACE_EXISTING));
     bool started = app.start();
     if (started && app.addFile(media.midi)) {
         app.click(playButton);
         EXPECT_GE(waitForTone(880, 4000), 0) << "the bank beside the program was not used";
     }
     app.exit();
-    DeleteFileA(bank.c_str());
+    DeleteFileW(bank.c_str());
     EXPECT_TRUE(started);
 }
 
@@ -247,7 +275,7 @@ bool readWav(const std::string& path, Wav& wav) {
 class Echotrap : public EndToEnd {
 protected:
     // Opens the recorder, names the file, and starts recording; returns the recorder window.
-    HWND startRecording(const char* name) {
+    HWND startRecording(const std::string& name) {
         app.click(launchRecorder);
         HWND recorder = nullptr;
         for (int i = 0; i < 100 && !recorder; ++i) {
@@ -261,7 +289,7 @@ protected:
         char caption[256] = "";
         GetWindowTextA(recorder, caption, sizeof caption);
         inputName = caption;
-        SendMessageA(GetDlgItem(recorder, 1003), WM_SETTEXT, 0, (LPARAM)name);
+        SendMessageW(GetDlgItem(recorder, 1003), WM_SETTEXT, 0, (LPARAM)wide(name).c_str());
         PostMessageA(recorder, WM_COMMAND, MAKEWPARAM(1042, BN_CLICKED), 0);
         return recorder;
     }
@@ -297,6 +325,22 @@ TEST_F(Echotrap, RecordsWhatTheSoundCardPlays) {
                               wav.samples.begin() + wav.samples.size() * 3 / 4);
     EXPECT_NEAR(qvgen::dominantFrequency(middle.data(), middle.size() / 2, 44100), 1000, 30);
     DeleteFileA("C:\\echotest.wav");
+}
+
+TEST_F(Echotrap, ACyrillicNameIsWrittenUnderThatName) {
+    std::wstring path = wide("C:\\Запись.wav");
+    DeleteFileW(path.c_str());
+    HWND recorder = startRecording("Запись");
+    ASSERT_NE(recorder, nullptr) << "the recorder did not open";
+    sleepMs(1500);
+    PostMessageA(recorder, WM_COMMAND, MAKEWPARAM(1042, BN_CLICKED), 0);
+    sleepMs(300);
+    PostMessageA(recorder, WM_COMMAND, MAKEWPARAM(1043, BN_CLICKED), 0);
+    ASSERT_NE(app.waitForWindow("Quaverly - Tamsel", 5000), nullptr);
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    ASSERT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_GT(data.nFileSizeLow, 44u + 176400u) << "a second of sound";
+    DeleteFileW(path.c_str());
 }
 
 TEST_F(Echotrap, AKilledProgramLeavesAPlayableFile) {

@@ -137,6 +137,17 @@ TEST_F(OpenDialog, SeveralFilesAreJoinedToTheirFolderInTheDialogsOrder) {
     EXPECT_EQ(currentIndex, -1);
 }
 
+// The dialog hands back names outside any 8-bit code page in UTF-8, alone or joined to a folder.
+TEST_F(OpenDialog, UnicodeNamesAreAddedAsTheirNames) {
+    std::string one = makeFile(folder + "\\Тон ля.ogg");
+    std::string two = makeFile(folder + "\\音楽.xm");
+    std::string three = makeFile(folder + "\\🎵 tune.mod");
+    useDialog({one});
+    useDialog({folder, "\"音楽.xm\" \"🎵 tune.mod\""});
+    EXPECT_EQ(playlistEntries(), (Entries{one, two, three}));
+    EXPECT_TRUE(boxes.boxes().empty());
+}
+
 TEST_F(OpenDialog, CancelRecountsAndSelectsTheCurrentEntryAgain) {
     dropOn(main, {"C:\\m\\a.ogg", "C:\\m\\b.xm", "C:\\m\\c.it"});
     currentIndex = 1;

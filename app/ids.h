@@ -48,3 +48,9 @@
 #define IDM_TRAY_EXIT 1001
 #define IDM_PLAYLIST_CLEAR 1036
 #define IDM_PLAYLIST_REMOVE 1037
+
+// Hot keys of the main window: the keyboard's media keys, system-wide.
+#define HOTKEY_PLAY_PAUSE 1
+#define HOTKEY_STOP 2
+#define HOTKEY_NEXT 3
+#define HOTKEY_PREVIOUS 4

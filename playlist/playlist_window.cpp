@@ -160,10 +160,16 @@ void onDestroy() {
 
 } // namespace
 
-// Always FALSE: the dialog manager's default handling follows every message, and it ignores the
-// dialog commands 1 and 2, so nothing here closes or hides the window.
-INT_PTR CALLBACK playlistWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+// FALSE but for media keys: the dialog manager's default handling follows every message, and it
+// ignores the dialog commands 1 and 2, so nothing here closes or hides the window.
+INT_PTR CALLBACK playlistWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+    // A window of its own, not a child: the keys would not reach the main window by themselves.
+    case WM_APPCOMMAND:
+        if (!SendMessageA(mainWindowHandle, WM_APPCOMMAND, wParam, lParam))
+            break;
+        SetWindowLongPtrA(window, DWLP_MSGRESULT, TRUE);
+        return TRUE;
     case WM_INITDIALOG: onInitDialog(window); break;
     case WM_DESTROY: onDestroy(); break;
     case WM_SETFOCUS: SetFocus(playlistBox); break;

@@ -10,6 +10,7 @@
 #include "playlist/open_dialog.h"
 #include "playlist/playlist_window.h"
 #include "recorder/recorder_window.h"
+#include "ui/media_keys.h"
 #include "ui/tray.h"
 
 namespace {
@@ -65,6 +66,7 @@ void onInitDialog(HWND window) {
     // A dialog need not be moved after its initialisation: dock now, so that the playlist is in
     // place when first shown.
     dockPlaylist();
+    registerMediaKeys(window);
 }
 
 void onVolumeScroll(WPARAM wParam, LPARAM lParam) {
@@ -128,6 +130,7 @@ void closeSequence(HWND window) {
         trayMenu = nullptr;
     }
     Shell_NotifyIconA(NIM_DELETE, &trayIconData);
+    unregisterMediaKeys(window);
     if (isPlaying)
         SendMessageA(window, WM_COMMAND, IDC_PLAY, 0);
     shutdownBass();
@@ -180,6 +183,12 @@ INT_PTR CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_MOUSEWHEEL: onMouseWheel(wParam); return FALSE;
     case WM_DROPFILES: onDropFiles(wParam, lParam); return FALSE;
     case WM_TRAYNOTIFY: onTrayNotify(lParam); return FALSE;
+    case WM_HOTKEY: onHotKey(wParam); return FALSE;
+    case WM_APPCOMMAND:
+        if (!onAppCommand(lParam))
+            return FALSE;
+        SetWindowLongPtrA(window, DWLP_MSGRESULT, TRUE);
+        return TRUE;
     }
     return FALSE;
 }

@@ -48,6 +48,8 @@
 #define IDM_TRAY_EXIT 1001
 #define IDM_PLAYLIST_CLEAR 1036
 #define IDM_PLAYLIST_REMOVE 1037
+// Not in the original layout: the playlist menu's "Save playlist...".
+#define IDM_PLAYLIST_SAVE 1038
 
 // Hot keys of the main window: the keyboard's media keys, system-wide.
 #define HOTKEY_PLAY_PAUSE 1

@@ -9,6 +9,7 @@
 #include "audio/track_player.h"
 #include "app/texts.h"
 #include "playlist/playlist_entries.h"
+#include "playlist/playlist_file.h"
 
 void(WINAPI* releaseDrop)(HDROP drop) = DragFinish;
 
@@ -57,6 +58,10 @@ void addDroppedFiles(HDROP drop) {
         // A path cut short at the buffer's end would name another file.
         if (!queryDroppedPath(drop, i)) {
             skipped = true;
+            continue;
+        }
+        if (isPlaylistFile(trackPathBuffer)) {
+            skipped = !addPlaylistFile(trackPathBuffer) || skipped;
             continue;
         }
         appendTrack(trackPathBuffer);
@@ -120,6 +125,7 @@ LRESULT CALLBACK listBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lPara
         switch (LOWORD(wParam)) {
         case IDM_PLAYLIST_REMOVE: removeSelected(); return 0;
         case IDM_PLAYLIST_CLEAR: clearPlaylist(); return 0;
+        case IDM_PLAYLIST_SAVE: savePlaylistThroughDialog(); return 0;
         }
     }
     if (message == WM_KEYDOWN && wParam == VK_DELETE) {
@@ -134,6 +140,7 @@ void onInitDialog(HWND window) {
     playlistBox = GetDlgItem(window, IDC_PLAYLIST_BOX);
     AppendMenuA(playlistMenu, MF_STRING, IDM_PLAYLIST_REMOVE, "Remove from playlist");
     AppendMenuA(playlistMenu, MF_STRING, IDM_PLAYLIST_CLEAR, "Clear playlist");
+    AppendMenuA(playlistMenu, MF_STRING, IDM_PLAYLIST_SAVE, "Save playlist...");
     SendMessageA(playlistBox, LB_SETHORIZONTALEXTENT, initialExtent, 0);
     oldListBoxProc = (WNDPROC)SetWindowLongPtrA(playlistBox, GWLP_WNDPROC, (LONG_PTR)listBoxProc);
 }

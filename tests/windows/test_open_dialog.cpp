@@ -106,7 +106,7 @@ TEST_F(OpenDialog, OneFileIsAddedAsChosenWithoutWidening) {
     std::string path = makeFile(folder + "\\" + std::string(120, 'x') + ".ogg");
     useDialog({path});
     EXPECT_EQ(owner, main);
-    EXPECT_EQ(filters, (Entries{"Audio MO3,IT,XM,S3M,MTM,MOD,UMX,MID,SGT", "All"}));
+    EXPECT_EQ(filters, (Entries{"Audio MO3,IT,XM,S3M,MTM,MOD,UMX,MID,SGT", "All", "Playlists"}));
     EXPECT_EQ(filterChosen, 0);
     EXPECT_EQ(playlistEntries(), (Entries{path}));
     EXPECT_EQ(horizontalExtent(), 500);

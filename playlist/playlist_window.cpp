@@ -119,8 +119,32 @@ void showMenu() {
     SetFocus(playlistBox);
 }
 
-// Takes the popup menu's commands and the Delete key; everything else is the list box's own.
+// The list box of Common Controls 6 keeps its text in UTF-16. Wine passes it on to 8-bit callers
+// through a buffer of 512 characters, and counts characters where they need bytes: the text goes
+// out from here instead, measured in bytes of the process's code page.
+LRESULT entryText(HWND box, UINT message, WPARAM index, LPARAM buffer) {
+    LRESULT length = CallWindowProcW(oldListBoxProc, box, LB_GETTEXTLEN, index, 0);
+    if (length == LB_ERR)
+        return LB_ERR;
+    std::wstring text((size_t)length + 1, L'\0');
+    length = CallWindowProcW(oldListBoxProc, box, LB_GETTEXT, index, (LPARAM)text.data());
+    if (length == LB_ERR)
+        return LB_ERR;
+    int bytes =
+        WideCharToMultiByte(CP_ACP, 0, text.c_str(), (int)length, nullptr, 0, nullptr, nullptr);
+    if (message == LB_GETTEXT) {
+        WideCharToMultiByte(CP_ACP, 0, text.c_str(), (int)length, (char*)buffer, bytes, nullptr,
+                            nullptr);
+        ((char*)buffer)[bytes] = '\0';
+    }
+    return bytes;
+}
+
+// Takes the popup menu's commands, the Delete key and the reading of entries; everything else is
+// the list box's own.
 LRESULT CALLBACK listBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == LB_GETTEXT || message == LB_GETTEXTLEN)
+        return entryText(box, message, wParam, lParam);
     if (message == WM_COMMAND && lParam == 0) {
         switch (LOWORD(wParam)) {
         case IDM_PLAYLIST_REMOVE: removeSelected(); return 0;

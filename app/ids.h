@@ -44,6 +44,8 @@
 #define TICK_TIMER_ID 1000
 #define TRAY_ICON_ID 1001
 #define WM_TRAYNOTIFY (WM_USER + 10) // 1034
+// Not in the original layout: dock the playlist again once a change of DPI has been handled.
+#define WM_REDOCK (WM_APP + 1)
 #define IDM_TRAY_MAXIMIZE 1035
 #define IDM_TRAY_EXIT 1001
 #define IDM_PLAYLIST_CLEAR 1036

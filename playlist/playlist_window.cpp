@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "app/dpi.h"
 #include "app/ids.h"
 #include "app/state.h"
 #include "audio/track_player.h"
@@ -165,7 +166,8 @@ void onInitDialog(HWND window) {
     AppendMenuA(playlistMenu, MF_STRING, IDM_PLAYLIST_REMOVE, "Remove from playlist");
     AppendMenuA(playlistMenu, MF_STRING, IDM_PLAYLIST_CLEAR, "Clear playlist");
     AppendMenuA(playlistMenu, MF_STRING, IDM_PLAYLIST_SAVE, "Save playlist...");
-    SendMessageA(playlistBox, LB_SETHORIZONTALEXTENT, initialExtent, 0);
+    SendMessageA(playlistBox, LB_SETHORIZONTALEXTENT, scaledForWindow(playlistBox, initialExtent),
+                 0);
     oldListBoxProc = (WNDPROC)SetWindowLongPtrA(playlistBox, GWLP_WNDPROC, (LONG_PTR)listBoxProc);
 }
 
@@ -203,6 +205,8 @@ INT_PTR CALLBACK playlistWindowProc(HWND window, UINT message, WPARAM wParam, LP
         return TRUE;
     case WM_INITDIALOG: onInitDialog(window); break;
     case WM_DESTROY: onDestroy(); break;
+    // Its size is the main window's to give, also on a screen of another DPI.
+    case WM_DPICHANGED: PostMessageA(mainWindowHandle, WM_REDOCK, 0, 0); break;
     case WM_SETFOCUS: SetFocus(playlistBox); break;
     case WM_DROPFILES: addDroppedFiles((HDROP)wParam); break;
     case WM_COMMAND: onCommand(wParam); break;

@@ -1,5 +1,6 @@
 #include "ui/main_window.h"
 
+#include "app/dpi.h"
 #include "app/ids.h"
 #include "app/startup.h"
 #include "app/state.h"
@@ -30,13 +31,16 @@ const char* const recorderInfoText =
     "system.\ne.g. Audio of media player, game OR other sources can be saved in a file.\nThe way "
     "we take screenshots";
 
-// The playlist stands at the main window's right edge, top aligned, always at its own size.
+// The playlist stands at the main window's right edge, top aligned, always at its own size,
+// scaled to the main window's DPI.
 void dockPlaylist() {
     if (!playlistWindowHandle)
         return;
     RECT frame;
     GetWindowRect(mainWindowHandle, &frame);
-    MoveWindow(playlistWindowHandle, frame.right, frame.top, playlistWidth, playlistHeight, TRUE);
+    MoveWindow(playlistWindowHandle, frame.right, frame.top,
+               scaledForWindow(mainWindowHandle, playlistWidth),
+               scaledForWindow(mainWindowHandle, playlistHeight), TRUE);
 }
 
 // Writing the box makes it notify; that notification (applyVolume) brings the scroll record and
@@ -173,6 +177,9 @@ INT_PTR CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     switch (message) {
     case WM_INITDIALOG: onInitDialog(window); return FALSE;
     case WM_MOVE: dockPlaylist(); return FALSE;
+    // The dialog manager rescales the window after this; the playlist follows once it has.
+    case WM_DPICHANGED: PostMessageA(window, WM_REDOCK, 0, 0); return FALSE;
+    case WM_REDOCK: dockPlaylist(); return FALSE;
     case WM_CLOSE: closeSequence(window); return TRUE;
     case WM_COMMAND: return onCommand(window, LOWORD(wParam));
     case WM_TIMER:

@@ -21,7 +21,7 @@ using namespace e2e;
 namespace {
 
 const int playButton = 1000, pauseButton = 1008, loopBox = 1010, nextButton = 1028;
-const int positionBar = 1007, statusLine = 1031, launchRecorder = 1036;
+const int positionBar = 1007, statusLine = 1031, launchRecorder = 1036, showPlaylistBox = 1023;
 const char* const mediaFolder = "C:\\qvmedia";
 
 // Files the tests play: streams made by the media script, modules made here.
@@ -236,6 +236,66 @@ TEST_F(EndToEnd, MidiUsesASoundFontBesideTheProgram) {
     app.exit();
     DeleteFileW(bank.c_str());
     EXPECT_TRUE(started);
+}
+
+// The screen's DPI as Wine reads it for programs started from now on.
+void setLogPixels(DWORD dpi) {
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0, KEY_SET_VALUE,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(key, "LogPixels", 0, REG_DWORD, (const BYTE*)&dpi, sizeof dpi);
+    RegCloseKey(key);
+}
+
+// Sizes the program sets in pixels follow the screen's DPI: exactly as at 96, half as large again
+// at 144, the playlist still docked and a click on the position bar still seeking by proportion.
+TEST(HighDpi, PlaylistScalesAndStaysDockedAndSeekingHolds) {
+    // Read the other process's windows in physical pixels, never through Wine's DPI mapping.
+    using SetContext = DPI_AWARENESS_CONTEXT(WINAPI*)(DPI_AWARENESS_CONTEXT);
+    auto setContext = (SetContext)(void*)GetProcAddress(GetModuleHandleA("user32.dll"),
+                                                        "SetThreadDpiAwarenessContext");
+    ASSERT_NE(setContext, nullptr);
+    setContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+    Media media = prepareMedia();
+    const struct {
+        DWORD dpi;
+        LONG width, height;
+    } rows[] = {{96, 265, 273}, {144, 398, 410}};
+    struct Restore {
+        ~Restore() { setLogPixels(96); }
+    } restore;
+    for (const auto& row : rows) {
+        setLogPixels(row.dpi);
+        App app;
+        ASSERT_TRUE(app.start()) << row.dpi;
+        SendMessageA(app.control(showPlaylistBox), BM_CLICK, 0, 0);
+        HWND playlist = app.waitForWindow("Playlist", 5000);
+        ASSERT_NE(playlist, nullptr) << row.dpi;
+        SetWindowPos(app.main(), nullptr, 40, 30, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        sleepMs(300);
+        RECT frame, docked;
+        GetWindowRect(app.main(), &frame);
+        GetWindowRect(playlist, &docked);
+        EXPECT_EQ(docked.right - docked.left, row.width) << row.dpi << " DPI";
+        EXPECT_EQ(docked.bottom - docked.top, row.height) << row.dpi << " DPI";
+        EXPECT_EQ(docked.left, frame.right) << row.dpi << " DPI";
+        EXPECT_EQ(docked.top, frame.top) << row.dpi << " DPI";
+
+        // Three orders, the bar from 0 to 2: five sixths of its outer width is order 1.
+        ASSERT_TRUE(app.addFile(media.mod));
+        app.click(playButton);
+        sleepMs(500);
+        HWND bar = app.control(positionBar);
+        RECT outer;
+        GetWindowRect(bar, &outer);
+        EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, FALSE, 0), 2) << row.dpi << " DPI";
+        LPARAM at = MAKELPARAM((outer.right - outer.left) * 5 / 6, 3);
+        SendMessageA(bar, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        SendMessageA(bar, WM_LBUTTONUP, 0, at);
+        EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 1) << row.dpi << " DPI";
+        EXPECT_EQ(app.exit(), 0);
+    }
 }
 
 // Reads a WAV file's header and data; false if it is not a well-formed capture file.

@@ -116,7 +116,12 @@ public:
         size_t slash = path.find_last_of(L'\\');
         if (slash == std::wstring::npos)
             return false;
-        const Listing& listing = listingOf(lowered(path.substr(0, slash)));
+        // Entries of one folder tend to follow each other.
+        if (!lastListing || path.compare(0, slash, lastFolder) != 0 || lastFolder.size() != slash) {
+            lastFolder = path.substr(0, slash);
+            lastListing = &listingOf(lowered(lastFolder));
+        }
+        const Listing& listing = *lastListing;
         auto found = listing.find(lowered(path.substr(slash + 1)));
         if (found != listing.end())
             return !found->second;
@@ -148,6 +153,8 @@ private:
     }
 
     std::unordered_map<std::wstring, Listing> listings;
+    std::wstring lastFolder;
+    const Listing* lastListing = nullptr;
 };
 
 struct Reader {
@@ -299,10 +306,23 @@ bool addPlaylistFile(const char* path) {
     for (const std::string& entry : reader.entries)
         bytes += entry.size() + 1;
     SendMessageA(playlistBox, LB_INITSTORAGE, reader.entries.size(), bytes);
+    // The width rule only ever widens: the entry of the most characters decides it. Bytes stand
+    // in for characters until the few longest are counted.
+    const std::string* widest = nullptr;
+    int widestCharacters = 0;
     for (const std::string& entry : reader.entries) {
         appendTrack(entry.c_str());
-        widenForPath(entry.c_str());
+        if (widest && (int)entry.size() <= widestCharacters)
+            continue;
+        int characters =
+            MultiByteToWideChar(CP_ACP, 0, entry.c_str(), (int)entry.size(), nullptr, 0);
+        if (!widest || characters > widestCharacters) {
+            widest = &entry;
+            widestCharacters = characters;
+        }
     }
+    if (widest)
+        widenForPath(widest->c_str());
     return !reader.tooLong;
 }
 

@@ -36,14 +36,24 @@ int main(int argc, char** argv) {
                                   0, 300, 300, nullptr, nullptr, nullptr, nullptr);
     SendMessageA(playlistBox, WM_SETREDRAW, FALSE, 0);
     LARGE_INTEGER frequency, start, end;
+    FILETIME created, exited, kernelBefore, userBefore, kernelAfter, userAfter;
     QueryPerformanceFrequency(&frequency);
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernelBefore, &userBefore);
     QueryPerformanceCounter(&start);
     addPlaylistFile(list.c_str());
     QueryPerformanceCounter(&end);
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernelAfter, &userAfter);
+    auto ticks = [](const FILETIME& t) {
+        return (double)(((ULONGLONG)t.dwHighDateTime << 32) | t.dwLowDateTime);
+    };
+    double cpu =
+        (ticks(kernelAfter) - ticks(kernelBefore) + ticks(userAfter) - ticks(userBefore)) / 1e7;
     int added = (int)SendMessageA(playlistBox, LB_GETCOUNT, 0, 0);
-    printf("playlist of %d lines (%u bytes): %d entries added in %.3f s\n", lines,
-           (unsigned)text.size(), added,
-           (double)(end.QuadPart - start.QuadPart) / (double)frequency.QuadPart);
+    // The machine may be busy with others: the process's own CPU time is printed beside the wall.
+    printf("playlist of %d lines (%u bytes): %d entries added in %.3f s (CPU time of this "
+           "process %.3f s)\n",
+           lines, (unsigned)text.size(), added,
+           (double)(end.QuadPart - start.QuadPart) / (double)frequency.QuadPart, cpu);
     DestroyWindow(playlistBox);
 
     DeleteFileA(list.c_str());

@@ -44,7 +44,17 @@
 #define TICK_TIMER_ID 1000
 #define TRAY_ICON_ID 1001
 #define WM_TRAYNOTIFY (WM_USER + 10) // 1034
+// Not in the original layout: dock the playlist again once a change of DPI has been handled.
+#define WM_REDOCK (WM_APP + 1)
 #define IDM_TRAY_MAXIMIZE 1035
 #define IDM_TRAY_EXIT 1001
 #define IDM_PLAYLIST_CLEAR 1036
 #define IDM_PLAYLIST_REMOVE 1037
+// Not in the original layout: the playlist menu's "Save playlist...".
+#define IDM_PLAYLIST_SAVE 1038
+
+// Hot keys of the main window: the keyboard's media keys, system-wide.
+#define HOTKEY_PLAY_PAUSE 1
+#define HOTKEY_STOP 2
+#define HOTKEY_NEXT 3
+#define HOTKEY_PREVIOUS 4

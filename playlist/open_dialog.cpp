@@ -7,6 +7,7 @@
 #include "app/state.h"
 #include "app/texts.h"
 #include "playlist/playlist_entries.h"
+#include "playlist/playlist_file.h"
 
 namespace {
 
@@ -16,7 +17,8 @@ const DWORD titleSize = 2048;
 const char filter[] = "Audio MO3,IT,XM,S3M,MTM,MOD,UMX,MID,SGT\0"
                       "*.ogg;*.mp3;*.xm;*.s3m;*.it;*.mod;*.mid;*.fsb;*.rmi;*.mtm;*.mo3;*.umx;*.sgt;"
                       "*.ota;*.ear\0"
-                      "All\0*.*\0";
+                      "All\0*.*\0"
+                      "Playlists\0*.m3u;*.m3u8;*.pls\0";
 
 const char* const tooManyFilesText =
     "Too many files were chosen at once, so none were added. Please choose fewer files.";
@@ -57,8 +59,13 @@ const char* addJoinedNames(const char* result, WORD fileOffset) {
             continue;
         }
         memcpy(trackPathBuffer + prefixLength, name, nameLength + 1);
-        appendTrack(trackPathBuffer);
-        widenForPath(trackPathBuffer);
+        if (isPlaylistFile(trackPathBuffer)) {
+            if (!addPlaylistFile(trackPathBuffer))
+                failure = TEXT_PATH_TOO_LONG;
+        } else {
+            appendTrack(trackPathBuffer);
+            widenForPath(trackPathBuffer);
+        }
         trackPathBuffer[prefixLength] = '\0';
     }
     return failure;
@@ -74,6 +81,8 @@ const char* addChosenFiles(const char* result, WORD fileOffset) {
     // One file goes in as the dialog gave it, without widening the list.
     if (strnlen(result, resultSize) >= TRACK_PATH_SIZE)
         return TEXT_PATH_TOO_LONG;
+    if (isPlaylistFile(result))
+        return addPlaylistFile(result) ? nullptr : TEXT_PATH_TOO_LONG;
     appendTrack(result);
     return nullptr;
 }

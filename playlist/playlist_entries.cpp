@@ -1,5 +1,6 @@
 #include "playlist/playlist_entries.h"
 
+#include "app/dpi.h"
 #include "app/state.h"
 
 namespace {
@@ -13,7 +14,10 @@ void appendTrack(const char* path) {
 }
 
 void widenForPath(const char* path) {
-    int width = pixelsPerCharacter * lstrlenA(path);
+    // Characters, not bytes: a UTF-8 character may take up to four.
+    int characters = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0) - 1;
+    int width = scaledForWindow(playlistBox, pixelsPerCharacter *
+                                                 (characters > 0 ? characters : lstrlenA(path)));
     int extent = (int)SendMessageA(playlistBox, LB_GETHORIZONTALEXTENT, 0, 0);
     if (width >= extent)
         SendMessageA(playlistBox, LB_SETHORIZONTALEXTENT, width, 0);

@@ -2,11 +2,15 @@
 
 #include <shellapi.h>
 
+#include <string>
+
+#include "app/dpi.h"
 #include "app/ids.h"
 #include "app/state.h"
 #include "audio/track_player.h"
 #include "app/texts.h"
 #include "playlist/playlist_entries.h"
+#include "playlist/playlist_file.h"
 
 void(WINAPI* releaseDrop)(HDROP drop) = DragFinish;
 
@@ -26,6 +30,23 @@ void copyEntry(int index) {
     SendMessageA(playlistBox, LB_GETTEXT, index, (LPARAM)trackPathBuffer);
 }
 
+// Copies one dropped path into trackPathBuffer in the process's code page (UTF-8 under our
+// manifest), or refuses it when it does not fit whole. The path is read in UTF-16 and measured in
+// bytes, since one character may take several.
+bool queryDroppedPath(HDROP drop, UINT index) {
+    UINT length = DragQueryFileW(drop, index, nullptr, 0);
+    if (length == 0 || length >= 32768)
+        return false;
+    std::wstring wide(length + 1, L'\0');
+    DragQueryFileW(drop, index, wide.data(), length + 1);
+    int bytes = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0 || bytes > TRACK_PATH_SIZE)
+        return false;
+    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, trackPathBuffer, TRACK_PATH_SIZE, nullptr,
+                        nullptr);
+    return true;
+}
+
 void addDroppedFiles(HDROP drop) {
     UINT count = DragQueryFileA(drop, 0xFFFFFFFF, trackPathBuffer, TRACK_PATH_SIZE);
     if (count == 0) {
@@ -36,11 +57,14 @@ void addDroppedFiles(HDROP drop) {
     bool skipped = false;
     for (UINT i = 0; i < count; ++i) {
         // A path cut short at the buffer's end would name another file.
-        if (DragQueryFileA(drop, i, nullptr, 0) >= TRACK_PATH_SIZE) {
+        if (!queryDroppedPath(drop, i)) {
             skipped = true;
             continue;
         }
-        DragQueryFileA(drop, i, trackPathBuffer, TRACK_PATH_SIZE);
+        if (isPlaylistFile(trackPathBuffer)) {
+            skipped = !addPlaylistFile(trackPathBuffer) || skipped;
+            continue;
+        }
         appendTrack(trackPathBuffer);
         widenForPath(trackPathBuffer);
     }
@@ -99,12 +123,37 @@ void showMenu() {
     SetFocus(playlistBox);
 }
 
-// Takes the popup menu's commands and the Delete key; everything else is the list box's own.
+// The list box of Common Controls 6 keeps its text in UTF-16. Wine passes it on to 8-bit callers
+// through a buffer of 512 characters, and counts characters where they need bytes: the text goes
+// out from here instead, measured in bytes of the process's code page.
+LRESULT entryText(HWND box, UINT message, WPARAM index, LPARAM buffer) {
+    LRESULT length = CallWindowProcW(oldListBoxProc, box, LB_GETTEXTLEN, index, 0);
+    if (length == LB_ERR)
+        return LB_ERR;
+    std::wstring text((size_t)length + 1, L'\0');
+    length = CallWindowProcW(oldListBoxProc, box, LB_GETTEXT, index, (LPARAM)text.data());
+    if (length == LB_ERR)
+        return LB_ERR;
+    int bytes =
+        WideCharToMultiByte(CP_ACP, 0, text.c_str(), (int)length, nullptr, 0, nullptr, nullptr);
+    if (message == LB_GETTEXT) {
+        WideCharToMultiByte(CP_ACP, 0, text.c_str(), (int)length, (char*)buffer, bytes, nullptr,
+                            nullptr);
+        ((char*)buffer)[bytes] = '\0';
+    }
+    return bytes;
+}
+
+// Takes the popup menu's commands, the Delete key and the reading of entries; everything else is
+// the list box's own.
 LRESULT CALLBACK listBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == LB_GETTEXT || message == LB_GETTEXTLEN)
+        return entryText(box, message, wParam, lParam);
     if (message == WM_COMMAND && lParam == 0) {
         switch (LOWORD(wParam)) {
         case IDM_PLAYLIST_REMOVE: removeSelected(); return 0;
         case IDM_PLAYLIST_CLEAR: clearPlaylist(); return 0;
+        case IDM_PLAYLIST_SAVE: savePlaylistThroughDialog(); return 0;
         }
     }
     if (message == WM_KEYDOWN && wParam == VK_DELETE) {
@@ -119,7 +168,9 @@ void onInitDialog(HWND window) {
     playlistBox = GetDlgItem(window, IDC_PLAYLIST_BOX);
     AppendMenuA(playlistMenu, MF_STRING, IDM_PLAYLIST_REMOVE, "Remove from playlist");
     AppendMenuA(playlistMenu, MF_STRING, IDM_PLAYLIST_CLEAR, "Clear playlist");
-    SendMessageA(playlistBox, LB_SETHORIZONTALEXTENT, initialExtent, 0);
+    AppendMenuA(playlistMenu, MF_STRING, IDM_PLAYLIST_SAVE, "Save playlist...");
+    SendMessageA(playlistBox, LB_SETHORIZONTALEXTENT, scaledForWindow(playlistBox, initialExtent),
+                 0);
     oldListBoxProc = (WNDPROC)SetWindowLongPtrA(playlistBox, GWLP_WNDPROC, (LONG_PTR)listBoxProc);
 }
 
@@ -145,12 +196,20 @@ void onDestroy() {
 
 } // namespace
 
-// Always FALSE: the dialog manager's default handling follows every message, and it ignores the
-// dialog commands 1 and 2, so nothing here closes or hides the window.
-INT_PTR CALLBACK playlistWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+// FALSE but for media keys: the dialog manager's default handling follows every message, and it
+// ignores the dialog commands 1 and 2, so nothing here closes or hides the window.
+INT_PTR CALLBACK playlistWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+    // A window of its own, not a child: the keys would not reach the main window by themselves.
+    case WM_APPCOMMAND:
+        if (!SendMessageA(mainWindowHandle, WM_APPCOMMAND, wParam, lParam))
+            break;
+        SetWindowLongPtrA(window, DWLP_MSGRESULT, TRUE);
+        return TRUE;
     case WM_INITDIALOG: onInitDialog(window); break;
     case WM_DESTROY: onDestroy(); break;
+    // Its size is the main window's to give, also on a screen of another DPI.
+    case WM_DPICHANGED: PostMessageA(mainWindowHandle, WM_REDOCK, 0, 0); break;
     case WM_SETFOCUS: SetFocus(playlistBox); break;
     case WM_DROPFILES: addDroppedFiles((HDROP)wParam); break;
     case WM_COMMAND: onCommand(wParam); break;

@@ -6,6 +6,7 @@
 
 #if defined(_WIN32)
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -140,6 +141,23 @@ BlockResult writeBlock(FILE* file, const void* buffer, DWORD length) {
     return r;
 }
 
+// The path is UTF-8 under our manifest; the C runtime's 8-bit fopen would read it in another
+// code page, so it is opened through its UTF-16 form.
+FILE* openPath(const char* path, const char* mode) {
+#if defined(_WIN32)
+    wchar_t wide[CAPTURE_PATH_SIZE];
+    wchar_t wideMode[8];
+    if (!MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, CAPTURE_PATH_SIZE) ||
+        !MultiByteToWideChar(CP_ACP, 0, mode, -1, wideMode, 8)) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    return _wfopen(wide, wideMode);
+#else
+    return fopen(path, mode);
+#endif
+}
+
 } // namespace
 
 bool openCaptureFile() {
@@ -149,7 +167,7 @@ bool openCaptureFile() {
     syncedDataBytes = 0;
     writeState = NotWriting;
 
-    captureFile = fopen(capturePath, "wb");
+    captureFile = openPath(capturePath, "wb");
     if (!captureFile) {
         captureError = errno;
         return false;

@@ -1,5 +1,6 @@
 #include "ui/main_window.h"
 
+#include "app/dpi.h"
 #include "app/ids.h"
 #include "app/startup.h"
 #include "app/state.h"
@@ -10,6 +11,7 @@
 #include "playlist/open_dialog.h"
 #include "playlist/playlist_window.h"
 #include "recorder/recorder_window.h"
+#include "ui/media_keys.h"
 #include "ui/tray.h"
 
 namespace {
@@ -29,13 +31,16 @@ const char* const recorderInfoText =
     "system.\ne.g. Audio of media player, game OR other sources can be saved in a file.\nThe way "
     "we take screenshots";
 
-// The playlist stands at the main window's right edge, top aligned, always at its own size.
+// The playlist stands at the main window's right edge, top aligned, always at its own size,
+// scaled to the main window's DPI.
 void dockPlaylist() {
     if (!playlistWindowHandle)
         return;
     RECT frame;
     GetWindowRect(mainWindowHandle, &frame);
-    MoveWindow(playlistWindowHandle, frame.right, frame.top, playlistWidth, playlistHeight, TRUE);
+    MoveWindow(playlistWindowHandle, frame.right, frame.top,
+               scaledForWindow(mainWindowHandle, playlistWidth),
+               scaledForWindow(mainWindowHandle, playlistHeight), TRUE);
 }
 
 // Writing the box makes it notify; that notification (applyVolume) brings the scroll record and
@@ -65,6 +70,7 @@ void onInitDialog(HWND window) {
     // A dialog need not be moved after its initialisation: dock now, so that the playlist is in
     // place when first shown.
     dockPlaylist();
+    registerMediaKeys(window);
 }
 
 void onVolumeScroll(WPARAM wParam, LPARAM lParam) {
@@ -130,6 +136,7 @@ void closeSequence(HWND window) {
         trayMenu = nullptr;
     }
     Shell_NotifyIconA(NIM_DELETE, &trayIconData);
+    unregisterMediaKeys(window);
     if (isPlaying)
         SendMessageA(window, WM_COMMAND, IDC_PLAY, 0);
     shutdownBass();
@@ -172,6 +179,9 @@ INT_PTR CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     switch (message) {
     case WM_INITDIALOG: onInitDialog(window); return FALSE;
     case WM_MOVE: dockPlaylist(); return FALSE;
+    // The dialog manager rescales the window after this; the playlist follows once it has.
+    case WM_DPICHANGED: PostMessageA(window, WM_REDOCK, 0, 0); return FALSE;
+    case WM_REDOCK: dockPlaylist(); return FALSE;
     case WM_CLOSE: closeSequence(window); return TRUE;
     case WM_COMMAND: return onCommand(window, LOWORD(wParam));
     case WM_TIMER:
@@ -182,6 +192,12 @@ INT_PTR CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_MOUSEWHEEL: onMouseWheel(wParam); return FALSE;
     case WM_DROPFILES: onDropFiles(wParam, lParam); return FALSE;
     case WM_TRAYNOTIFY: onTrayNotify(lParam); return FALSE;
+    case WM_HOTKEY: onHotKey(wParam); return FALSE;
+    case WM_APPCOMMAND:
+        if (!onAppCommand(lParam))
+            return FALSE;
+        SetWindowLongPtrA(window, DWLP_MSGRESULT, TRUE);
+        return TRUE;
     }
     return FALSE;
 }

@@ -164,7 +164,19 @@ HWND App::findWindowOtherThan(HWND known) const {
     return s.found;
 }
 
+std::wstring wide(const std::string& utf8) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+    std::wstring text(n, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, text.data(), n);
+    text.resize(n - 1);
+    return text;
+}
+
 bool App::addFile(const std::string& file) {
+    return addFile(wide(file));
+}
+
+bool App::addFile(const std::wstring& file) {
     PostMessageA(mainWindow, WM_COMMAND, MAKEWPARAM(IDC_OPEN, BN_CLICKED),
                  (LPARAM)control(IDC_OPEN));
     HWND dialog = waitForWindow("Open file");
@@ -176,7 +188,7 @@ bool App::addFile(const std::string& file) {
         name = GetDlgItem(dialog, 0x47C);
     if (!name)
         return false;
-    SendMessageTimeoutA(name, WM_SETTEXT, 0, (LPARAM)file.c_str(), SMTO_ABORTIFHUNG, 2000, nullptr);
+    SendMessageTimeoutW(name, WM_SETTEXT, 0, (LPARAM)file.c_str(), SMTO_ABORTIFHUNG, 2000, nullptr);
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     for (DWORD waited = 0; waited < waitMs; waited += 50) {
         if (!IsWindow(dialog) || !IsWindowVisible(dialog))

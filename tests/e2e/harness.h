@@ -17,6 +17,8 @@ namespace e2e {
 std::string windowsPath(const std::string& path);
 // The folder of generated media (QUAVERLY_MEDIA), as a Windows path; empty if unset.
 std::string mediaDir();
+// UTF-8 text as UTF-16, for names outside this process's code page.
+std::wstring wide(const std::string& utf8);
 // Writes bytes to a file; false on failure.
 bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 // The text of a window or control of another process.
@@ -44,6 +46,7 @@ public:
     std::string text(int id) const;
     // Adds one file through the open dialog, typing its full path as a user would.
     bool addFile(const std::string& windowsFilePath);
+    bool addFile(const std::wstring& windowsFilePath);
     // A visible top-level window of the process with the caption (or any caption when empty).
     HWND waitForWindow(const std::string& caption, DWORD ms = 15000) const;
     // The same, without waiting.

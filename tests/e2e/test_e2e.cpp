@@ -136,6 +136,30 @@ TEST_F(EndToEnd, PlaylistPlaysThroughAndWrapsToTheFirstEntry) {
     ASSERT_GE(waitForTone(440, 8000), 0) << "the playlist did not wrap to its first entry";
 }
 
+// Names outside the system's 8-bit code page, chosen in the open dialog, reach the libraries
+// whole and play.
+TEST_F(EndToEnd, UnicodeNamesPlay) {
+    if (media.ogg.empty())
+        GTEST_SKIP() << "QUAVERLY_MEDIA is not set";
+    const struct {
+        const char* name;
+        std::string source;
+        double frequency;
+    } files[] = {{"Тон ля.ogg", media.ogg, 440},
+                 {"音楽.mp3", media.mp3, 660},
+                 {"🎵 tune.mod", media.mod, 550}};
+    for (const auto& file : files) {
+        std::wstring path = wide(std::string(mediaFolder) + "\\" + file.name);
+        ASSERT_TRUE(CopyFileW(wide(file.source).c_str(), path.c_str(), FALSE)) << file.name;
+        ASSERT_TRUE(app.addFile(path)) << file.name;
+    }
+    app.click(IDC_PLAY);
+    for (const auto& file : files) {
+        EXPECT_GE(waitForTone(file.frequency, 4000), 0) << file.name << " was not heard";
+        app.click(IDC_NEXT);
+    }
+}
+
 TEST_F(EndToEnd, PauseLoopAndSeek) {
     if (media.ogg.empty())
         GTEST_SKIP() << "QUAVERLY_MEDIA is not set";
@@ -198,16 +222,80 @@ TEST_F(EndToEnd, MidiPlaysThroughTheLoopingModulePlayer) {
 TEST_F(EndToEnd, MidiUsesASoundFontBesideTheProgram) {
     app.exit();
     std::string exe = windowsPath(QUAVERLY_EXE_PATH);
-    std::string bank = exe.substr(0, exe.find_last_of('\\') + 1) + "zz-test-bank.sf2";
-    ASSERT_TRUE(writeFile(bank, midiwrite::soundFont({{880.0, 44000, 40, 69}}, {{0, 0, 0}})));
+    std::string folder = exe.substr(0, exe.find_last_of('\\') + 1);
+    std::string written = folder + "zz-test-bank.sf2";
+    // Named outside the system's 8-bit code page, as a user's bank may be.
+    std::wstring bank = wide(folder + "zz-банк-🎹.sf2");
+    ASSERT_TRUE(writeFile(written, midiwrite::soundFont({{880.0, 44000, 40, 69}}, {{0, 0, 0}})));
+    ASSERT_TRUE(MoveFileExW(wide(written).c_str(), bank.c_str(), MOVEFILE_REPLACE_EXISTING));
     bool started = app.start();
     if (started && app.addFile(media.midi)) {
         app.click(IDC_PLAY);
         EXPECT_GE(waitForTone(880, 4000), 0) << "the bank beside the program was not used";
     }
     app.exit();
-    DeleteFileA(bank.c_str());
+    DeleteFileW(bank.c_str());
     EXPECT_TRUE(started);
+}
+
+// The screen's DPI as Wine reads it for programs started from now on.
+void setLogPixels(DWORD dpi) {
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0, KEY_SET_VALUE,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(key, "LogPixels", 0, REG_DWORD, (const BYTE*)&dpi, sizeof dpi);
+    RegCloseKey(key);
+}
+
+// Sizes the program sets in pixels follow the screen's DPI: exactly as at 96, half as large again
+// at 144, the playlist still docked and a click on the position bar still seeking by proportion.
+TEST(HighDpi, PlaylistScalesAndStaysDockedAndSeekingHolds) {
+    // Read the other process's windows in physical pixels, never through Wine's DPI mapping.
+    using SetContext = DPI_AWARENESS_CONTEXT(WINAPI*)(DPI_AWARENESS_CONTEXT);
+    auto setContext = (SetContext)(void*)GetProcAddress(GetModuleHandleA("user32.dll"),
+                                                        "SetThreadDpiAwarenessContext");
+    ASSERT_NE(setContext, nullptr);
+    setContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+    Media media = prepareMedia();
+    const struct {
+        DWORD dpi;
+        LONG width, height;
+    } rows[] = {{96, 265, 273}, {144, 398, 410}};
+    struct Restore {
+        ~Restore() { setLogPixels(96); }
+    } restore;
+    for (const auto& row : rows) {
+        setLogPixels(row.dpi);
+        App app;
+        ASSERT_TRUE(app.start()) << row.dpi;
+        SendMessageA(app.control(IDC_SHOW_PLAYLIST), BM_CLICK, 0, 0);
+        HWND playlist = app.waitForWindow("Playlist", 5000);
+        ASSERT_NE(playlist, nullptr) << row.dpi;
+        SetWindowPos(app.main(), nullptr, 40, 30, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        sleepMs(300);
+        RECT frame, docked;
+        GetWindowRect(app.main(), &frame);
+        GetWindowRect(playlist, &docked);
+        EXPECT_EQ(docked.right - docked.left, row.width) << row.dpi << " DPI";
+        EXPECT_EQ(docked.bottom - docked.top, row.height) << row.dpi << " DPI";
+        EXPECT_EQ(docked.left, frame.right) << row.dpi << " DPI";
+        EXPECT_EQ(docked.top, frame.top) << row.dpi << " DPI";
+
+        // Three orders, the bar from 0 to 2: five sixths of its outer width is order 1.
+        ASSERT_TRUE(app.addFile(media.mod));
+        app.click(IDC_PLAY);
+        sleepMs(500);
+        HWND bar = app.control(IDC_POSITION_BAR);
+        RECT outer;
+        GetWindowRect(bar, &outer);
+        EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, FALSE, 0), 2) << row.dpi << " DPI";
+        LPARAM at = MAKELPARAM((outer.right - outer.left) * 5 / 6, 3);
+        SendMessageA(bar, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        SendMessageA(bar, WM_LBUTTONUP, 0, at);
+        EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 1) << row.dpi << " DPI";
+        EXPECT_EQ(app.exit(), 0);
+    }
 }
 
 // Reads a WAV file's header and data; false if it is not a well-formed capture file.
@@ -247,7 +335,7 @@ bool readWav(const std::string& path, Wav& wav) {
 class Echotrap : public EndToEnd {
 protected:
     // Opens the recorder, names the file, and starts recording; returns the recorder window.
-    HWND startRecording(const char* name) {
+    HWND startRecording(const std::string& name) {
         app.click(IDC_LAUNCH_RECORDER);
         HWND recorder = nullptr;
         for (int i = 0; i < 100 && !recorder; ++i) {
@@ -261,7 +349,8 @@ protected:
         char caption[256] = "";
         GetWindowTextA(recorder, caption, sizeof caption);
         inputName = caption;
-        SendMessageA(GetDlgItem(recorder, IDC_CAPTURE_NAME), WM_SETTEXT, 0, (LPARAM)name);
+        SendMessageW(GetDlgItem(recorder, IDC_CAPTURE_NAME), WM_SETTEXT, 0,
+                     (LPARAM)wide(name).c_str());
         PostMessageA(recorder, WM_COMMAND, MAKEWPARAM(IDC_RECORD, BN_CLICKED), 0);
         return recorder;
     }
@@ -297,6 +386,22 @@ TEST_F(Echotrap, RecordsWhatTheSoundCardPlays) {
                               wav.samples.begin() + wav.samples.size() * 3 / 4);
     EXPECT_NEAR(qvgen::dominantFrequency(middle.data(), middle.size() / 2, 44100), 1000, 30);
     DeleteFileA("C:\\echotest.wav");
+}
+
+TEST_F(Echotrap, ACyrillicNameIsWrittenUnderThatName) {
+    std::wstring path = wide("C:\\Запись.wav");
+    DeleteFileW(path.c_str());
+    HWND recorder = startRecording("Запись");
+    ASSERT_NE(recorder, nullptr) << "the recorder did not open";
+    sleepMs(1500);
+    PostMessageA(recorder, WM_COMMAND, MAKEWPARAM(IDC_RECORD, BN_CLICKED), 0);
+    sleepMs(300);
+    PostMessageA(recorder, WM_COMMAND, MAKEWPARAM(IDC_RECORDER_EXIT, BN_CLICKED), 0);
+    ASSERT_NE(app.waitForWindow("Quaverly - Tamsel", 5000), nullptr);
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    ASSERT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_GT(data.nFileSizeLow, 44u + 176400u) << "a second of sound";
+    DeleteFileW(path.c_str());
 }
 
 TEST_F(Echotrap, AKilledProgramLeavesAPlayableFile) {

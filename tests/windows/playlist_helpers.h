@@ -30,6 +30,25 @@ inline HDROP makeDrop(const std::vector<std::string>& paths) {
     return static_cast<HDROP>(memory);
 }
 
+// A UTF-16 drop, as the shell builds it, of paths given in UTF-8.
+inline HDROP makeWideDrop(const std::vector<std::string>& paths) {
+    std::vector<wchar_t> names;
+    for (const std::string& path : paths) {
+        int n = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
+        size_t at = names.size();
+        names.resize(at + n);
+        MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, names.data() + at, n);
+    }
+    names.push_back(L'\0');
+    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + names.size() * sizeof(wchar_t));
+    auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = TRUE;
+    memcpy(drop + 1, names.data(), names.size() * sizeof(wchar_t));
+    GlobalUnlock(memory);
+    return static_cast<HDROP>(memory);
+}
+
 inline bool isFreed(HDROP drop) {
     return GlobalFlags(drop) == GMEM_INVALID_HANDLE;
 }

@@ -23,8 +23,13 @@ protected:
         RECT frame = rectOf(main), playlist = rectOf(playlistWindowHandle);
         EXPECT_EQ(playlist.left, frame.right);
         EXPECT_EQ(playlist.top, frame.top);
-        EXPECT_EQ(playlist.right - playlist.left, 265);
-        EXPECT_EQ(playlist.bottom - playlist.top, 273);
+        // 265 x 273 at 96 DPI, scaled to the screen's (the tests run at 96, the screenshot also
+        // at 144).
+        HDC screen = GetDC(nullptr);
+        int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+        ReleaseDC(nullptr, screen);
+        EXPECT_EQ(playlist.right - playlist.left, MulDiv(265, dpi, 96));
+        EXPECT_EQ(playlist.bottom - playlist.top, MulDiv(273, dpi, 96));
     }
     void moveMain(int x, int y) {
         SetWindowPos(main, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);

@@ -106,7 +106,7 @@ TEST_F(OpenDialog, OneFileIsAddedAsChosenWithoutWidening) {
     std::string path = makeFile(folder + "\\" + std::string(120, 'x') + ".ogg");
     useDialog({path});
     EXPECT_EQ(owner, main);
-    EXPECT_EQ(filters, (Entries{"Audio MO3,IT,XM,S3M,MTM,MOD,UMX,MID,SGT", "All"}));
+    EXPECT_EQ(filters, (Entries{"Audio MO3,IT,XM,S3M,MTM,MOD,UMX,MID,SGT", "All", "Playlists"}));
     EXPECT_EQ(filterChosen, 0);
     EXPECT_EQ(playlistEntries(), (Entries{path}));
     EXPECT_EQ(horizontalExtent(), 500);
@@ -135,6 +135,17 @@ TEST_F(OpenDialog, SeveralFilesAreJoinedToTheirFolderInTheDialogsOrder) {
     EXPECT_EQ(trackCount, 4);
     EXPECT_EQ(selectedEntry(), 0) << "no current entry: the first is selected";
     EXPECT_EQ(currentIndex, -1);
+}
+
+// The dialog hands back names outside any 8-bit code page in UTF-8, alone or joined to a folder.
+TEST_F(OpenDialog, UnicodeNamesAreAddedAsTheirNames) {
+    std::string one = makeFile(folder + "\\Тон ля.ogg");
+    std::string two = makeFile(folder + "\\音楽.xm");
+    std::string three = makeFile(folder + "\\🎵 tune.mod");
+    useDialog({one});
+    useDialog({folder, "\"音楽.xm\" \"🎵 tune.mod\""});
+    EXPECT_EQ(playlistEntries(), (Entries{one, two, three}));
+    EXPECT_TRUE(boxes.boxes().empty());
 }
 
 TEST_F(OpenDialog, CancelRecountsAndSelectsTheCurrentEntryAgain) {

@@ -86,6 +86,33 @@ TEST_F(Playlist, PathsTooLongForTheBufferAreSkippedAndReportedOnce) {
     EXPECT_NE(boxes.boxes()[0].text.find("1023"), std::string::npos);
 }
 
+// Names outside any 8-bit code page travel as UTF-8: measured in bytes against the buffer, never
+// cut inside a character, widened by characters, and handed to the library as they are.
+TEST_F(Playlist, UnicodeNamesFromEitherKindOfDropAreKeptAsUtf8) {
+    const Entries names = {"C:\\m\\Тон ля.ogg", "C:\\m\\音楽.xm", "C:\\m\\🎵 tune.mod"};
+    std::string cyrillic = "C:\\";
+    while (cyrillic.size() < 1023)
+        cyrillic += "Я"; // 1023 bytes in 513 characters: fits
+    std::string tooLong = cyrillic + "Я";
+    std::string emojiTooLong = cyrillic.substr(0, 1021) + "🎵"; // its last bytes would not fit
+    for (bool wide : {false, true}) {
+        SendMessageA(playlistWindowHandle, WM_COMMAND, IDC_CLEAR, 0);
+        boxes.clear();
+        currentIndex = 0;
+        Entries dropped = names;
+        dropped.insert(dropped.end(), {tooLong, cyrillic, emojiTooLong});
+        HDROP drop = wide ? makeWideDrop(dropped) : makeDrop(dropped);
+        SendMessageA(main, WM_DROPFILES, (WPARAM)drop, 0);
+        Entries expected = names;
+        expected.push_back(cyrillic);
+        EXPECT_EQ(playlistEntries(), expected) << (wide ? "wide drop" : "8-bit drop");
+        EXPECT_EQ(boxes.boxes().size(), 1u) << "the two long paths are reported once";
+    }
+    EXPECT_EQ(horizontalExtent(), 6 * 513) << "six pixels a character, not a byte";
+    command(IDC_PLAY);
+    EXPECT_EQ(fake::calls()[0], "FMUSIC_LoadSong(" + names[0] + ")");
+}
+
 // A real double-click on entry 2, as the mouse sends it.
 class DoubleClick : public Playlist {
 protected:

@@ -165,3 +165,15 @@ TEST(Templates, IconIsOurs) {
 }
 
 } // namespace
+
+// The manifest asks for Common Controls 6: the buttons are its themed ones, which alone know
+// their ideal size.
+TEST(Templates, ControlsAreThoseOfCommonControlsSix) {
+    Dialog main(IDD_MAIN);
+    for (int id : {IDC_PLAY, IDC_LOOP, IDC_SHOW_PLAYLIST}) {
+        SIZE ideal = {};
+        EXPECT_TRUE(SendDlgItemMessageA(main.window, id, BCM_GETIDEALSIZE, 0, (LPARAM)&ideal))
+            << id;
+        EXPECT_GT(ideal.cx, 0) << id;
+    }
+}

@@ -60,3 +60,11 @@ std::shared_ptr<const FileData> openPlatformFile(const char* path) {
 }
 
 } // namespace qvcore::detail
+
+namespace qvcore {
+
+std::FILE* openFile(const char* path, const char* mode) {
+    return std::fopen(path, mode);
+}
+
+} // namespace qvcore

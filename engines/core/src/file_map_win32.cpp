@@ -1,6 +1,9 @@
 // Opening a file on Windows: small files are read whole, large ones memory-mapped.
 #include <windows.h>
 
+#include <cerrno>
+#include <string>
+
 #include "internal.h"
 #include "qvwin32/handle.h"
 
@@ -19,13 +22,28 @@ private:
     std::size_t size_;
 };
 
+// Empty when the text is not valid in the process's code page.
+std::wstring widen(const char* path) {
+    int n = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+    if (n <= 0)
+        return {};
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide.data(), n) != n)
+        return {};
+    wide.resize(static_cast<std::size_t>(n - 1));
+    return wide;
+}
+
 } // namespace
 
 std::shared_ptr<const FileData> openPlatformFile(const char* path) {
+    std::wstring wide = widen(path);
+    if (wide.empty())
+        return nullptr;
     // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open.
-    qvwin32::Handle f(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
-                                  nullptr));
+    qvwin32::Handle f(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!f)
         return nullptr;
     if (GetFileType(f.get()) != FILE_TYPE_DISK)
@@ -56,3 +74,17 @@ std::shared_ptr<const FileData> openPlatformFile(const char* path) {
 }
 
 } // namespace qvcore::detail
+
+namespace qvcore {
+
+std::FILE* openFile(const char* path, const char* mode) {
+    std::wstring wide = path ? detail::widen(path) : std::wstring();
+    std::wstring wideMode = mode ? detail::widen(mode) : std::wstring();
+    if (wide.empty() || wideMode.empty()) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    return _wfopen(wide.c_str(), wideMode.c_str());
+}
+
+} // namespace qvcore

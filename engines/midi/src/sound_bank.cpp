@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include "qvcore/file_data.h"
+
 namespace qvmidi {
 namespace {
 
@@ -522,7 +524,7 @@ bool readDls(const uint8_t* data, size_t size, SoundBank& bank, std::string* err
 }
 
 std::shared_ptr<const SoundBank> loadSoundBank(const std::string& path, std::string* error) {
-    FILE* file = fopen(path.c_str(), "rb");
+    FILE* file = qvcore::openFile(path.c_str(), "rb");
     if (!file) {
         if (error)
             *error = "cannot open " + path;

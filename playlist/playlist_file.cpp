@@ -1,0 +1,398 @@
+#include "playlist/playlist_file.h"
+
+#include <commdlg.h>
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "app/state.h"
+#include "app/texts.h"
+#include "playlist/playlist_entries.h"
+
+namespace {
+
+// A playlist larger than this is not a list of paths.
+const DWORD largestPlaylist = 256u << 20;
+// Playlists naming playlists: deeper than this is a loop in disguise.
+const int deepestNesting = 16;
+
+enum Encoding { Utf8, SystemCodePage };
+
+bool endsWith(const char* text, const char* ending) {
+    size_t length = strlen(text), endingLength = strlen(ending);
+    return length >= endingLength && lstrcmpiA(text + length - endingLength, ending) == 0;
+}
+
+bool endsWith(const std::wstring& text, const wchar_t* ending) {
+    size_t endingLength = wcslen(ending);
+    return text.size() >= endingLength &&
+           _wcsicmp(text.c_str() + text.size() - endingLength, ending) == 0;
+}
+
+bool isPlaylistName(const std::wstring& path) {
+    return endsWith(path, L".m3u") || endsWith(path, L".m3u8") || endsWith(path, L".pls");
+}
+
+// Empty when the text is not valid in the code page.
+std::wstring toWide(UINT codePage, const char* text, int length) {
+    DWORD flags = codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
+    int n = MultiByteToWideChar(codePage, flags, text, length, nullptr, 0);
+    if (n <= 0)
+        return {};
+    std::wstring wide((size_t)n, L'\0');
+    MultiByteToWideChar(codePage, flags, text, length, wide.data(), n);
+    return wide;
+}
+
+std::string fromWide(UINT codePage, const std::wstring& wide) {
+    int n = WideCharToMultiByte(codePage, 0, wide.c_str(), (int)wide.size(), nullptr, 0, nullptr,
+                                nullptr);
+    std::string text(n > 0 ? (size_t)n : 0, '\0');
+    if (n > 0)
+        WideCharToMultiByte(codePage, 0, wide.c_str(), (int)wide.size(), text.data(), n, nullptr,
+                            nullptr);
+    return text;
+}
+
+// The code page of the system's 8-bit text, which playlists written by other programs use; our
+// own process runs in UTF-8.
+UINT systemCodePage() {
+    DWORD codePage = 0;
+    if (!GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                        (LPWSTR)&codePage, sizeof codePage / sizeof(wchar_t)) ||
+        codePage == 0)
+        return CP_ACP;
+    return codePage;
+}
+
+std::wstring fullPath(const std::wstring& path) {
+    DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (n == 0)
+        return {};
+    std::wstring full(n, L'\0');
+    n = GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
+    full.resize(n);
+    return full;
+}
+
+bool readWhole(const std::wstring& path, std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER size = {};
+    bool ok = GetFileSizeEx(file, &size) && size.QuadPart <= largestPlaylist &&
+              GetFileType(file) == FILE_TYPE_DISK;
+    if (ok) {
+        bytes.resize((size_t)size.QuadPart);
+        DWORD got = 0;
+        ok = bytes.empty() || ReadFile(file, bytes.data(), (DWORD)bytes.size(), &got, nullptr);
+        bytes.resize(ok ? got : 0);
+    }
+    CloseHandle(file);
+    return ok;
+}
+
+void trim(std::wstring& text) {
+    size_t end = text.find_last_not_of(L" \t");
+    text.erase(end == std::wstring::npos ? 0 : end + 1);
+    text.erase(0, std::min(text.find_first_not_of(L" \t"), text.size()));
+}
+
+std::wstring lowered(std::wstring text) {
+    if (!text.empty())
+        CharLowerBuffW(text.data(), (DWORD)text.size());
+    return text;
+}
+
+// Which files exist, folder by folder: one listing of a folder costs less than asking after each
+// of a large playlist's entries one at a time.
+class FolderListings {
+public:
+    bool isFile(const std::wstring& path) {
+        size_t slash = path.find_last_of(L'\\');
+        if (slash == std::wstring::npos)
+            return false;
+        // Entries of one folder tend to follow each other.
+        if (!lastListing || path.compare(0, slash, lastFolder) != 0 || lastFolder.size() != slash) {
+            lastFolder = path.substr(0, slash);
+            lastListing = &listingOf(lowered(lastFolder));
+        }
+        const Listing& listing = *lastListing;
+        auto found = listing.find(lowered(path.substr(slash + 1)));
+        if (found != listing.end())
+            return !found->second;
+        // Names a listing does not show as such (short names, trailing dots) are asked after.
+        DWORD attributes = GetFileAttributesW(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
+
+private:
+    // Lowered name to whether it is a folder.
+    using Listing = std::unordered_map<std::wstring, bool>;
+
+    const Listing& listingOf(const std::wstring& folder) {
+        auto known = listings.find(folder);
+        if (known != listings.end())
+            return known->second;
+        Listing& listing = listings[folder];
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found,
+                                         FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+        if (search == INVALID_HANDLE_VALUE)
+            return listing;
+        do {
+            listing[lowered(found.cFileName)] =
+                (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+        return listing;
+    }
+
+    std::unordered_map<std::wstring, Listing> listings;
+    std::wstring lastFolder;
+    const Listing* lastListing = nullptr;
+};
+
+struct Reader {
+    std::vector<std::wstring> visited;
+    std::vector<std::string> entries;
+    FolderListings folders;
+    bool tooLong = false;
+
+    void read(const std::wstring& path, int depth);
+    void add(const std::wstring& folder, std::wstring entry, int depth);
+    std::wstring decode(UINT codePage, const char* line, size_t length);
+};
+
+// One line of a playlist as text; empty for a line that is not text or is too long for a path.
+std::wstring Reader::decode(UINT codePage, const char* line, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if ((unsigned char)line[i] < 0x20 && line[i] != '\t')
+            return {};
+    // Not even four bytes a character would fit the buffer.
+    if (length >= (size_t)TRACK_PATH_SIZE * 4) {
+        tooLong = true;
+        return {};
+    }
+    std::wstring text = toWide(codePage, line, (int)length);
+    for (wchar_t c : text)
+        if (c == 0x7F || (c >= 0x80 && c < 0xA0))
+            return {};
+    return text;
+}
+
+// Relative paths count from the playlist's folder; a path that starts at a root from its drive.
+void Reader::add(const std::wstring& folder, std::wstring entry, int depth) {
+    trim(entry);
+    if (entry.empty() || entry.find(L"://") != std::wstring::npos)
+        return;
+    std::replace(entry.begin(), entry.end(), L'/', L'\\');
+    bool absolute = entry.size() >= 2 && (entry[1] == L':' || entry.compare(0, 2, L"\\\\") == 0);
+    if (!absolute)
+        entry = entry[0] == L'\\' ? folder.substr(0, 2) + entry : folder + L"\\" + entry;
+    std::wstring full = fullPath(entry);
+    if (full.empty())
+        return;
+    if (isPlaylistName(full)) {
+        read(full, depth + 1);
+        return;
+    }
+    std::string text = fromWide(CP_ACP, full);
+    if (text.size() >= TRACK_PATH_SIZE) {
+        tooLong = true;
+        return;
+    }
+    if (!text.empty() && folders.isFile(full))
+        entries.push_back(std::move(text));
+}
+
+void Reader::read(const std::wstring& path, int depth) {
+    if (depth > deepestNesting)
+        return;
+    for (const std::wstring& seen : visited)
+        if (_wcsicmp(seen.c_str(), path.c_str()) == 0)
+            return;
+    visited.push_back(path);
+    std::string bytes;
+    if (!readWhole(path, bytes))
+        return;
+
+    Encoding encoding = endsWith(path, L".m3u8") ? Utf8 : SystemCodePage;
+    size_t start = 0;
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        encoding = Utf8;
+        start = 3;
+    } else if (bytes.compare(0, 2, "\xFF\xFE") == 0) {
+        // Saved as "Unicode" by a text editor: make it UTF-8 and read on.
+        std::wstring wide((bytes.size() - 2) / 2, L'\0');
+        memcpy(wide.data(), bytes.data() + 2, wide.size() * 2);
+        bytes = fromWide(CP_UTF8, wide);
+        encoding = Utf8;
+    }
+    UINT codePage = encoding == Utf8 ? CP_UTF8 : systemCodePage();
+    std::wstring folder = path.substr(0, path.find_last_of(L'\\'));
+    bool pls = endsWith(path, L".pls");
+    // PLS numbers its entries; they are taken in that order.
+    std::vector<std::pair<long, std::wstring>> numbered;
+
+    while (start < bytes.size()) {
+        size_t end = bytes.find_first_of("\r\n", start);
+        if (end == std::string::npos)
+            end = bytes.size();
+        const char* line = bytes.data() + start;
+        size_t length = end - start;
+        start = end + 1;
+        if (length == 0)
+            continue;
+        if (!pls) {
+            if (line[0] == '#')
+                continue;
+            std::wstring entry = decode(codePage, line, length);
+            if (!entry.empty())
+                add(folder, entry, depth);
+            continue;
+        }
+        if (length < 5 || _strnicmp(line, "File", 4) != 0)
+            continue;
+        const char* equals = (const char*)memchr(line, '=', length);
+        char* numberEnd = nullptr;
+        long number = strtol(line + 4, &numberEnd, 10);
+        if (!equals || numberEnd != equals)
+            continue;
+        size_t valueLength = length - (equals + 1 - line);
+        std::wstring entry = decode(codePage, equals + 1, valueLength);
+        if (!entry.empty())
+            numbered.push_back({number, std::move(entry)});
+    }
+    std::stable_sort(numbered.begin(), numbered.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [number, entry] : numbered)
+        add(folder, entry, depth);
+}
+
+std::string systemMessage(DWORD error) {
+    char text[512] = "";
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             error, 0, text, sizeof text, nullptr);
+    while (n > 0 &&
+           (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ' || text[n - 1] == '.'))
+        text[--n] = '\0';
+    return n ? text : "error " + std::to_string(error);
+}
+
+bool writeAll(HANDLE file, const std::string& bytes) {
+    DWORD written = 0;
+    return WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr) &&
+           written == bytes.size();
+}
+
+} // namespace
+
+bool isPlaylistFile(const char* path) {
+    return endsWith(path, ".m3u") || endsWith(path, ".m3u8") || endsWith(path, ".pls");
+}
+
+bool addPlaylistFile(const char* path) {
+    Reader reader;
+    std::wstring full = fullPath(toWide(CP_ACP, path, -1).c_str());
+    if (!full.empty())
+        reader.read(full, 0);
+    // Room for all of them at once, rather than growing the list entry by entry.
+    size_t bytes = 0;
+    for (const std::string& entry : reader.entries)
+        bytes += entry.size() + 1;
+    SendMessageA(playlistBox, LB_INITSTORAGE, reader.entries.size(), bytes);
+    // The width rule only ever widens: the entry of the most characters decides it. Bytes stand
+    // in for characters until the few longest are counted.
+    const std::string* widest = nullptr;
+    int widestCharacters = 0;
+    for (const std::string& entry : reader.entries) {
+        appendTrack(entry.c_str());
+        if (widest && (int)entry.size() <= widestCharacters)
+            continue;
+        int characters =
+            MultiByteToWideChar(CP_ACP, 0, entry.c_str(), (int)entry.size(), nullptr, 0);
+        if (!widest || characters > widestCharacters) {
+            widest = &entry;
+            widestCharacters = characters;
+        }
+    }
+    if (widest)
+        widenForPath(widest->c_str());
+    return !reader.tooLong;
+}
+
+const char* savePlaylistFile(const char* path) {
+    static std::string failure;
+    std::wstring target = fullPath(toWide(CP_ACP, path, -1).c_str());
+    if (target.empty()) {
+        failure = std::string("Can't save the playlist to ") + path + ": the name is not valid.";
+        return failure.c_str();
+    }
+    std::string text = "#EXTM3U\r\n";
+    int count = (int)SendMessageA(playlistBox, LB_GETCOUNT, 0, 0);
+    std::string entry;
+    for (int i = 0; i < count; ++i) {
+        LRESULT length = SendMessageA(playlistBox, LB_GETTEXTLEN, i, 0);
+        if (length == LB_ERR)
+            continue;
+        entry.assign((size_t)length + 1, '\0');
+        length = SendMessageA(playlistBox, LB_GETTEXT, i, (LPARAM)entry.data());
+        if (length == LB_ERR)
+            continue;
+        entry.resize((size_t)length);
+        text += fromWide(CP_UTF8, toWide(CP_ACP, entry.c_str(), (int)entry.size())) + "\r\n";
+    }
+
+    // The earlier file stays whole until the new one is complete on disk beside it.
+    std::wstring folder = target.substr(0, target.find_last_of(L'\\') + 1);
+    wchar_t temporary[MAX_PATH + 16] = L"";
+    DWORD error = ERROR_SUCCESS;
+    if (folder.size() >= MAX_PATH - 14 || !GetTempFileNameW(folder.c_str(), L"qvp", 0, temporary)) {
+        error = GetLastError();
+    } else {
+        HANDLE file = CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            error = GetLastError();
+        } else {
+            if (!writeAll(file, text) || !FlushFileBuffers(file))
+                error = GetLastError();
+            CloseHandle(file);
+        }
+        if (error == ERROR_SUCCESS &&
+            !MoveFileExW(temporary, target.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            error = GetLastError();
+        if (error != ERROR_SUCCESS)
+            DeleteFileW(temporary);
+    }
+    if (error == ERROR_SUCCESS)
+        return nullptr;
+    failure = std::string("Can't save the playlist to ") + path + ": " + systemMessage(error) + ".";
+    return failure.c_str();
+}
+
+void savePlaylistThroughDialog() {
+    char path[TRACK_PATH_SIZE] = "";
+    OPENFILENAMEA request;
+    memset(&request, 0, sizeof request);
+    request.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    request.hwndOwner = playlistWindowHandle;
+    request.lpstrFilter = "M3U8 playlist\0*.m3u8\0";
+    request.nFilterIndex = 1;
+    request.lpstrFile = path;
+    request.nMaxFile = sizeof path;
+    request.lpstrTitle = "Save playlist";
+    request.lpstrDefExt = "m3u8";
+    request.Flags =
+        OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    if (!GetSaveFileNameA(&request))
+        return;
+    if (const char* failure = savePlaylistFile(path))
+        MessageBoxA(playlistWindowHandle, failure, CAPTION_ERROR, MB_OK);
+}

@@ -1,0 +1,87 @@
+#include "ui/media_keys.h"
+
+#include "app/ids.h"
+#include "app/state.h"
+
+namespace {
+
+enum MediaKey { NoKey, PlayPauseKey, StopKey, NextKey, PreviousKey, PlayKey, PauseKey };
+
+const struct {
+    int hotKey;
+    UINT virtualKey;
+    MediaKey key;
+} hotKeys[] = {
+    {HOTKEY_PLAY_PAUSE, VK_MEDIA_PLAY_PAUSE, PlayPauseKey},
+    {HOTKEY_STOP, VK_MEDIA_STOP, StopKey},
+    {HOTKEY_NEXT, VK_MEDIA_NEXT_TRACK, NextKey},
+    {HOTKEY_PREVIOUS, VK_MEDIA_PREV_TRACK, PreviousKey},
+};
+
+void send(WORD id) {
+    SendMessageA(mainWindowHandle, WM_COMMAND, id, 0);
+}
+
+// Each key does what its button does, through the button's own command.
+void press(MediaKey key) {
+    switch (key) {
+    case PlayPauseKey: send(isPlaying ? IDC_PAUSE : IDC_PLAY); break;
+    case PlayKey:
+        if (!isPlaying)
+            send(IDC_PLAY);
+        else if (isPaused)
+            send(IDC_PAUSE);
+        break;
+    case PauseKey:
+        if (isPlaying && !isPaused)
+            send(IDC_PAUSE);
+        break;
+    // The Play button reads "Stop" while a track plays; with none, Stop has nothing to do.
+    case StopKey:
+        if (isPlaying)
+            send(IDC_PLAY);
+        break;
+    case NextKey: send(IDC_NEXT); break;
+    case PreviousKey: send(IDC_PREVIOUS); break;
+    case NoKey: break;
+    }
+}
+
+MediaKey fromAppCommand(int command) {
+    switch (command) {
+    case APPCOMMAND_MEDIA_PLAY_PAUSE: return PlayPauseKey;
+    case APPCOMMAND_MEDIA_STOP: return StopKey;
+    case APPCOMMAND_MEDIA_NEXTTRACK: return NextKey;
+    case APPCOMMAND_MEDIA_PREVIOUSTRACK: return PreviousKey;
+    case APPCOMMAND_MEDIA_PLAY: return PlayKey;
+    case APPCOMMAND_MEDIA_PAUSE: return PauseKey;
+    }
+    return NoKey;
+}
+
+} // namespace
+
+void registerMediaKeys(HWND window) {
+    // Another player may hold a key already: it keeps it, and WM_APPCOMMAND still reaches us.
+    for (const auto& hotKey : hotKeys)
+        RegisterHotKey(window, hotKey.hotKey, MOD_NOREPEAT, hotKey.virtualKey);
+}
+
+void unregisterMediaKeys(HWND window) {
+    for (const auto& hotKey : hotKeys)
+        UnregisterHotKey(window, hotKey.hotKey);
+}
+
+bool onAppCommand(LPARAM lParam) {
+    MediaKey key = fromAppCommand(GET_APPCOMMAND_LPARAM(lParam));
+    if (key == NoKey)
+        return false;
+    press(key);
+    return true;
+}
+
+void onHotKey(WPARAM id) {
+    for (const auto& hotKey : hotKeys)
+        if ((WPARAM)hotKey.hotKey == id)
+            press(hotKey.key);
+}

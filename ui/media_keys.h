@@ -1,0 +1,14 @@
+// The keyboard's media keys: WM_APPCOMMAND while a window of ours has the focus, and system-wide
+// hot keys so that they also work from the tray or behind other windows.
+#pragma once
+
+#include <windows.h>
+
+// At the main window's initialisation; a key that another program holds is left to it.
+void registerMediaKeys(HWND window);
+// In the close sequence.
+void unregisterMediaKeys(HWND window);
+// WM_APPCOMMAND of the main window: true when it was a media key of ours.
+bool onAppCommand(LPARAM lParam);
+// WM_HOTKEY of the main window.
+void onHotKey(WPARAM id);

@@ -6,7 +6,7 @@ HWND playlistBox;
 int currentIndex;
 int trackCount;
 bool currentEntryRemoved;
-char trackPathBuffer[TRACK_PATH_SIZE];
+char trackPathBuffer[trackPathSize];
 HMENU playlistMenu;
 
 FMUSIC_MODULE* fmodModule;

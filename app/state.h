@@ -9,7 +9,8 @@
 #include "fmod3.h"
 #include "recorder/capture_file.h"
 
-#define TRACK_PATH_SIZE 1024
+// The size of trackPathBuffer: the longest path, terminator included, that a play or add takes.
+constexpr int trackPathSize = 1024;
 
 // Start-up.
 extern HINSTANCE appInstance;
@@ -20,7 +21,7 @@ extern int currentIndex;
 extern int trackCount;
 // Remove took the current entry away: currentIndex names the entry before the gap it left.
 extern bool currentEntryRemoved;
-extern char trackPathBuffer[TRACK_PATH_SIZE];
+extern char trackPathBuffer[trackPathSize];
 extern HMENU playlistMenu;
 
 // Playback. At most one of the three handles is set.

@@ -42,7 +42,7 @@ Entry readSelectedEntry() {
     LRESULT length = SendMessageA(playlistBox, LB_GETTEXTLEN, currentIndex, 0);
     if (length <= 0)
         return NoEntry;
-    if (length >= TRACK_PATH_SIZE)
+    if (length >= trackPathSize)
         return EntryTooLong;
     SendMessageA(playlistBox, LB_GETTEXT, currentIndex, (LPARAM)trackPathBuffer);
     return trackPathBuffer[0] ? EntryRead : NoEntry;
@@ -111,8 +111,8 @@ void loadAndStart() {
 
     // The stream player's box lets a drop, a clear or the open dialog rewrite trackPathBuffer
     // before BASS is tried.
-    char path[TRACK_PATH_SIZE];
-    lstrcpynA(path, trackPathBuffer, TRACK_PATH_SIZE);
+    char path[trackPathSize];
+    lstrcpynA(path, trackPathBuffer, trackPathSize);
 
     Outcome module = tryFmodModule(path);
     if (module == Failed)

@@ -42,7 +42,7 @@ const char* addJoinedNames(const char* result, WORD fileOffset) {
     const char* failure = nullptr;
     int folderLength = lstrlenA(result);
     int prefixLength = folderLength;
-    if (folderLength + 1 < TRACK_PATH_SIZE) {
+    if (folderLength + 1 < trackPathSize) {
         memcpy(trackPathBuffer, result, folderLength);
         // A root folder already ends in its backslash.
         if (folderLength == 0 || result[folderLength - 1] != '\\')
@@ -50,11 +50,11 @@ const char* addJoinedNames(const char* result, WORD fileOffset) {
         trackPathBuffer[prefixLength] = '\0';
     } else {
         failure = TEXT_PATH_TOO_LONG;
-        prefixLength = TRACK_PATH_SIZE;
+        prefixLength = trackPathSize;
     }
     for (const char* name = result + fileOffset; *name; name += lstrlenA(name) + 1) {
         int nameLength = lstrlenA(name);
-        if (prefixLength + nameLength >= TRACK_PATH_SIZE) {
+        if (prefixLength + nameLength >= trackPathSize) {
             failure = TEXT_PATH_TOO_LONG;
             continue;
         }
@@ -79,7 +79,7 @@ const char* addChosenFiles(const char* result, WORD fileOffset) {
     if (result[fileOffset - 1] == '\0')
         return addJoinedNames(result, fileOffset);
     // One file goes in as the dialog gave it, without widening the list.
-    if (strnlen(result, resultSize) >= TRACK_PATH_SIZE)
+    if (strnlen(result, resultSize) >= trackPathSize)
         return TEXT_PATH_TOO_LONG;
     if (isPlaylistFile(result))
         return addPlaylistFile(result) ? nullptr : TEXT_PATH_TOO_LONG;

@@ -11,6 +11,7 @@
 #include "app/state.h"
 #include "app/texts.h"
 #include "playlist/playlist_entries.h"
+#include "qvwin32/handle.h"
 
 namespace {
 
@@ -79,20 +80,20 @@ std::wstring fullPath(const std::wstring& path) {
 }
 
 bool readWhole(const std::wstring& path, std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    qvwin32::Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file)
         return false;
     LARGE_INTEGER size = {};
-    bool ok = GetFileSizeEx(file, &size) && size.QuadPart <= largestPlaylist &&
-              GetFileType(file) == FILE_TYPE_DISK;
+    bool ok = GetFileSizeEx(file.get(), &size) && size.QuadPart <= largestPlaylist &&
+              GetFileType(file.get()) == FILE_TYPE_DISK;
     if (ok) {
         bytes.resize((size_t)size.QuadPart);
         DWORD got = 0;
-        ok = bytes.empty() || ReadFile(file, bytes.data(), (DWORD)bytes.size(), &got, nullptr);
+        ok =
+            bytes.empty() || ReadFile(file.get(), bytes.data(), (DWORD)bytes.size(), &got, nullptr);
         bytes.resize(ok ? got : 0);
     }
-    CloseHandle(file);
     return ok;
 }
 
@@ -140,15 +141,15 @@ private:
             return known->second;
         Listing& listing = listings[folder];
         WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found,
-                                         FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-        if (search == INVALID_HANDLE_VALUE)
+        qvwin32::FindHandle search(FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic,
+                                                    &found, FindExSearchNameMatch, nullptr,
+                                                    FIND_FIRST_EX_LARGE_FETCH));
+        if (!search)
             return listing;
         do {
             listing[lowered(found.cFileName)] =
                 (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
+        } while (FindNextFileW(search.get(), &found));
         return listing;
     }
 
@@ -174,7 +175,7 @@ std::wstring Reader::decode(UINT codePage, const char* line, size_t length) {
         if ((unsigned char)line[i] < 0x20 && line[i] != '\t')
             return {};
     // Not even four bytes a character would fit the buffer.
-    if (length >= (size_t)TRACK_PATH_SIZE * 4) {
+    if (length >= (size_t)trackPathSize * 4) {
         tooLong = true;
         return {};
     }
@@ -202,7 +203,7 @@ void Reader::add(const std::wstring& folder, std::wstring entry, int depth) {
         return;
     }
     std::string text = fromWide(CP_ACP, full);
-    if (text.size() >= TRACK_PATH_SIZE) {
+    if (text.size() >= trackPathSize) {
         tooLong = true;
         return;
     }
@@ -355,15 +356,14 @@ const char* savePlaylistFile(const char* path) {
     if (folder.size() >= MAX_PATH - 14 || !GetTempFileNameW(folder.c_str(), L"qvp", 0, temporary)) {
         error = GetLastError();
     } else {
-        HANDLE file = CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
+        qvwin32::Handle file(CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file)
             error = GetLastError();
-        } else {
-            if (!writeAll(file, text) || !FlushFileBuffers(file))
-                error = GetLastError();
-            CloseHandle(file);
-        }
+        else if (!writeAll(file.get(), text) || !FlushFileBuffers(file.get()))
+            error = GetLastError();
+        // Closed before the move: a file still open cannot replace the target.
+        file.reset();
         if (error == ERROR_SUCCESS &&
             !MoveFileExW(temporary, target.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
@@ -378,7 +378,7 @@ const char* savePlaylistFile(const char* path) {
 }
 
 void savePlaylistThroughDialog() {
-    char path[TRACK_PATH_SIZE] = "";
+    char path[trackPathSize] = "";
     OPENFILENAMEA request;
     memset(&request, 0, sizeof request);
     request.lStructSize = OPENFILENAME_SIZE_VERSION_400A;

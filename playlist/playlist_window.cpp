@@ -23,7 +23,7 @@ WNDPROC oldListBoxProc;
 // Copies an entry into trackPathBuffer, or empties the buffer when the entry would not fit.
 void copyEntry(int index) {
     LRESULT length = SendMessageA(playlistBox, LB_GETTEXTLEN, index, 0);
-    if (length == LB_ERR || length >= TRACK_PATH_SIZE) {
+    if (length == LB_ERR || length >= trackPathSize) {
         trackPathBuffer[0] = '\0';
         return;
     }
@@ -40,15 +40,15 @@ bool queryDroppedPath(HDROP drop, UINT index) {
     std::wstring wide(length + 1, L'\0');
     DragQueryFileW(drop, index, wide.data(), length + 1);
     int bytes = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0 || bytes > TRACK_PATH_SIZE)
+    if (bytes <= 0 || bytes > trackPathSize)
         return false;
-    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, trackPathBuffer, TRACK_PATH_SIZE, nullptr,
+    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, trackPathBuffer, trackPathSize, nullptr,
                         nullptr);
     return true;
 }
 
 void addDroppedFiles(HDROP drop) {
-    UINT count = DragQueryFileA(drop, 0xFFFFFFFF, trackPathBuffer, TRACK_PATH_SIZE);
+    UINT count = DragQueryFileA(drop, 0xFFFFFFFF, trackPathBuffer, trackPathSize);
     if (count == 0) {
         releaseDrop(drop);
         return;

@@ -17,6 +17,7 @@
 #include "tests/e2e/harness.h"
 #include "tests/gen/gen.h"
 #include "tests/midi/midi_writers.h"
+#include "tests/support/bytes.h"
 
 using namespace e2e;
 
@@ -307,25 +308,14 @@ struct Wav {
 };
 
 bool readWav(const std::string& path, Wav& wav) {
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    std::vector<uint8_t> bytes;
-    uint8_t chunk[65536];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
-        bytes.insert(bytes.end(), chunk, chunk + n);
-    fclose(f);
+    const testsupport::Bytes bytes = testsupport::readFile(path);
     if (bytes.size() < 44 || memcmp(bytes.data(), "RIFF", 4) || memcmp(&bytes[36], "data", 4))
         return false;
-    auto le32 = [&](size_t at) {
-        return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | (uint32_t)bytes[at + 3] << 24;
-    };
     wav.fileSize = (uint32_t)bytes.size();
-    wav.riffSize = le32(4);
-    wav.dataSize = le32(40);
+    wav.riffSize = testsupport::le32(bytes, 4);
+    wav.dataSize = testsupport::le32(bytes, 40);
     wav.channels = bytes[22];
-    wav.rate = le32(24);
+    wav.rate = testsupport::le32(bytes, 24);
     wav.bits = bytes[34];
     for (size_t at = 44; at + 1 < 44 + (size_t)wav.dataSize && at + 1 < bytes.size(); at += 2)
         wav.samples.push_back((int16_t)(bytes[at] | bytes[at + 1] << 8) / 32768.0f);

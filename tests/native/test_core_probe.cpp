@@ -149,7 +149,7 @@ TEST(CoreFileData, ReadsSmallFilesWholeAndMapsLargeOnes) {
     Bytes wav = qvgen::wavTone(s);
     const size_t dataAt = qvgen::wavChunkOffset(wav, "data");
     ASSERT_NE(dataAt, static_cast<size_t>(-1));
-    wav.resize(qvcore::kReadWholeLimit + 4096, 0);
+    wav.resize(qvcore::readWholeLimit + 4096, 0);
     qvgen::patchLE32(wav, 4, static_cast<uint32_t>(wav.size() - 8));
     qvgen::patchLE32(wav, dataAt + 4, static_cast<uint32_t>(wav.size() - dataAt - 8));
     writeFile(big, wav);

@@ -183,7 +183,7 @@ TEST_F(TrackPlayer, NoEntryOrAnEmptyOneAsksForAFile) {
 }
 
 TEST_F(TrackPlayer, EntryLongerThanThePathBufferIsRefusedWithoutWritingIt) {
-    std::string longest = "C:\\" + std::string(TRACK_PATH_SIZE - 1 - 3, 'x');
+    std::string longest = "C:\\" + std::string(trackPathSize - 1 - 3, 'x');
     std::string tooLong = longest + "y";
     addEntries({longest, tooLong});
     strcpy(trackPathBuffer, "untouched");

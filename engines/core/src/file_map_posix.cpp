@@ -43,7 +43,7 @@ std::shared_ptr<const FileData> openPlatformFile(const char* path) {
     if (size > static_cast<std::uint64_t>(SIZE_MAX))
         return nullptr;
 
-    if (size > kReadWholeLimit) {
+    if (size > readWholeLimit) {
         void* base = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, f.fd, 0);
         if (base == MAP_FAILED)
             return nullptr;

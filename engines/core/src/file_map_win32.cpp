@@ -55,7 +55,7 @@ std::shared_ptr<const FileData> openPlatformFile(const char* path) {
     if (size > static_cast<std::uint64_t>(SIZE_MAX))
         return nullptr;
 
-    if (size > kReadWholeLimit) {
+    if (size > readWholeLimit) {
         qvwin32::Handle mapping(CreateFileMappingA(f.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
         if (!mapping)
             return nullptr;

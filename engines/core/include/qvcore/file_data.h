@@ -10,7 +10,7 @@ namespace qvcore {
 
 // Files up to this size are read whole when opened; larger ones are memory-mapped, so that
 // nothing on the render path ever touches the file system.
-inline constexpr std::uint64_t kReadWholeLimit = 32u * 1024u * 1024u;
+inline constexpr std::uint64_t readWholeLimit = 32u * 1024u * 1024u;
 
 class FileData {
 public:

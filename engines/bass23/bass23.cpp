@@ -162,7 +162,7 @@ constexpr auto Silent = qvdevice::Effect::Silent;
 template <class Result, class Body>
 Result onOutput(qvdevice::Effect effect, Result refused, Body body) {
     Lock lock(apiLock);
-    Activity activity(effect);
+    Activity activity{effect};
     return lib.initialised ? body() : refused;
 }
 
@@ -173,7 +173,7 @@ template <class Result, class OnRecording, class OnMusic>
 Result onChannel(DWORD handle, qvdevice::Effect effect, Result refused, OnRecording recording,
                  OnMusic music) {
     Lock lock(apiLock);
-    Activity activity(effect);
+    Activity activity{effect};
     if (handle != 0 && handle == lib.recordHandle)
         return recording(lock);
     Music* m = findMusic(handle);

@@ -210,7 +210,7 @@ constexpr auto Silent = qvdevice::Effect::Silent;
 template <class Handle, class Result, class Body>
 Result onRecord(Handle handle, qvdevice::Effect effect, Result refused, Body body) {
     std::lock_guard<std::mutex> lock(apiLock);
-    Activity activity(effect);
+    Activity activity{effect};
     if (!lib.initialised) {
         fail(FMOD_ERR_UNINITIALIZED);
         return refused;
@@ -295,7 +295,7 @@ signed char F_API FSOUND_SetVolume(int channel, int vol) {
 
 signed char F_API FSOUND_SetPaused(int channel, signed char paused) {
     std::lock_guard<std::mutex> lock(apiLock);
-    Activity activity(Audible);
+    Activity activity{Audible};
     if (!lib.initialised)
         return fail(FMOD_ERR_UNINITIALIZED);
     bool found = false;

@@ -74,8 +74,7 @@ public:
             fifoPos_ += n;
             done += n;
         }
-        pos_ += done;
-        return done;
+        return rendered(done);
     }
 
 private:

@@ -89,8 +89,7 @@ public:
             if ((r != MPG123_OK && r != MPG123_NEW_FORMAT) || (n == 0 && ++stalls > 16))
                 atEnd_ = true;
         }
-        pos_ += done;
-        return done;
+        return rendered(done);
     }
 
 private:

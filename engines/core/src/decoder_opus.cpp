@@ -55,8 +55,7 @@ public:
             sanitize(out + 2 * done, 2 * static_cast<std::size_t>(n));
             done += static_cast<std::size_t>(n);
         }
-        pos_ += done;
-        return done;
+        return rendered(done);
     }
 
 private:

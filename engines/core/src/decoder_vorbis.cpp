@@ -67,8 +67,7 @@ public:
             }
             done += static_cast<std::size_t>(n);
         }
-        pos_ += done;
-        return done;
+        return rendered(done);
     }
 
 private:

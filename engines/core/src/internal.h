@@ -125,6 +125,11 @@ protected:
         pos_ = told >= 0 ? static_cast<std::uint64_t>(told) : frame;
         return true;
     }
+    // What a render call gave: the position moves on by it.
+    std::size_t rendered(std::size_t frames) {
+        pos_ += frames;
+        return frames;
+    }
     // A seek to the end or past it parks there: nothing more renders until the next seek.
     bool parkedAtEnd(std::uint64_t frame) {
         if (length_ == 0 || frame < length_)

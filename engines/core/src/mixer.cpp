@@ -226,6 +226,15 @@ Channel* Mixer::find(ChannelId id) const {
     return s.channel.load();
 }
 
+template <class Result, class Body>
+Result Mixer::onChannel(ChannelId id, Result missing, Body body) const {
+    std::lock_guard<std::mutex> g(control_);
+    Channel* c = find(id);
+    if (!c)
+        return missing;
+    return body(*c);
+}
+
 void Mixer::setOutputRate(std::uint32_t rate) {
     if (rate == 0)
         return;
@@ -286,65 +295,53 @@ void Mixer::remove(ChannelId id) {
 }
 
 bool Mixer::play(ChannelId id, bool restart) {
-    std::lock_guard<std::mutex> g(control_);
-    Channel* c = find(id);
-    if (!c)
-        return false;
-    if (restart || c->state.load() == kEnded) {
-        Guard l(c->lock);
-        c->dec->seekFrames(0);
-        c->resetPipeline();
-        c->publish();
-    }
-    c->paused.store(false);
-    c->state.store(kPlaying);
-    return true;
+    return onChannel(id, false, [restart](Channel& c) {
+        if (restart || c.state.load() == kEnded) {
+            Guard l(c.lock);
+            c.dec->seekFrames(0);
+            c.resetPipeline();
+            c.publish();
+        }
+        c.paused.store(false);
+        c.state.store(kPlaying);
+        return true;
+    });
 }
 
 bool Mixer::stop(ChannelId id) {
-    std::lock_guard<std::mutex> g(control_);
-    Channel* c = find(id);
-    if (!c)
-        return false;
-    int playing = kPlaying;
-    c->state.compare_exchange_strong(playing, kStopped);
-    return true;
+    return onChannel(id, false, [](Channel& c) {
+        int playing = kPlaying;
+        c.state.compare_exchange_strong(playing, kStopped);
+        return true;
+    });
 }
 
 bool Mixer::setPaused(ChannelId id, bool paused) {
-    std::lock_guard<std::mutex> g(control_);
-    Channel* c = find(id);
-    if (!c)
-        return false;
-    c->paused.store(paused);
-    return true;
+    return onChannel(id, false, [paused](Channel& c) {
+        c.paused.store(paused);
+        return true;
+    });
 }
 
 bool Mixer::setVolume(ChannelId id, int volume) {
-    std::lock_guard<std::mutex> g(control_);
-    Channel* c = find(id);
-    if (!c)
-        return false;
-    c->volume.store(clampVolume(volume));
-    return true;
+    return onChannel(id, false, [volume](Channel& c) {
+        c.volume.store(clampVolume(volume));
+        return true;
+    });
 }
 
 int Mixer::volume(ChannelId id) const {
-    std::lock_guard<std::mutex> g(control_);
-    Channel* c = find(id);
-    return c ? c->volume.load() : -1;
+    return onChannel(id, -1, [](Channel& c) { return c.volume.load(); });
 }
 
 ChannelState Mixer::state(ChannelId id) const {
-    std::lock_guard<std::mutex> g(control_);
-    Channel* c = find(id);
-    if (!c)
-        return ChannelState::Invalid;
-    switch (c->state.load()) {
-    case kPlaying: return c->paused.load() ? ChannelState::Paused : ChannelState::Playing;
-    case kEnded: return ChannelState::Ended;
-    default: return ChannelState::Stopped;
-    }
+    return onChannel(id, ChannelState::Invalid, [](Channel& c) -> ChannelState {
+        switch (c.state.load()) {
+        case kPlaying: return c.paused.load() ? ChannelState::Paused : ChannelState::Playing;
+        case kEnded: return ChannelState::Ended;
+        default: return ChannelState::Stopped;
+        }
+    });
 }
 
 bool Mixer::isActive(ChannelId id) const {
@@ -353,65 +350,51 @@ bool Mixer::isActive(ChannelId id) const {
 }
 
 bool Mixer::seekMs(ChannelId id, std::uint64_t ms) {
-    std::lock_guard<std::mutex> g(control_);
-    Channel* c = find(id);
-    if (!c)
-        return false;
-    Guard l(c->lock);
-    const bool ok = c->dec->seekMs(ms);
-    c->resetPipeline();
-    c->publish();
-    if (ok) {
-        int ended = kEnded;
-        c->state.compare_exchange_strong(ended, kPlaying);
-    }
-    return ok;
+    return onChannel(id, false, [ms](Channel& c) {
+        Guard l(c.lock);
+        const bool ok = c.dec->seekMs(ms);
+        c.resetPipeline();
+        c.publish();
+        if (ok) {
+            int ended = kEnded;
+            c.state.compare_exchange_strong(ended, kPlaying);
+        }
+        return ok;
+    });
 }
 
 std::uint64_t Mixer::positionMs(ChannelId id) const {
-    std::lock_guard<std::mutex> g(control_);
-    Channel* c = find(id);
-    return c ? c->position.load() : 0;
+    return onChannel(id, std::uint64_t{0}, [](Channel& c) { return c.position.load(); });
 }
 
 std::uint64_t Mixer::lengthMs(ChannelId id) const {
-    std::lock_guard<std::mutex> g(control_);
-    Channel* c = find(id);
-    return c ? c->length.load() : 0;
+    return onChannel(id, std::uint64_t{0}, [](Channel& c) { return c.length.load(); });
 }
 
 bool Mixer::setOrderRow(ChannelId id, int order, int row) {
-    std::lock_guard<std::mutex> g(control_);
-    Channel* c = find(id);
-    if (!c)
-        return false;
-    Guard l(c->lock);
-    const bool ok = c->dec->setOrderRow(order, row);
-    if (ok) {
-        c->resetPipeline();
-        c->publish();
-        int ended = kEnded;
-        c->state.compare_exchange_strong(ended, kPlaying);
-    }
-    return ok;
+    return onChannel(id, false, [order, row](Channel& c) {
+        Guard l(c.lock);
+        const bool ok = c.dec->setOrderRow(order, row);
+        if (ok) {
+            c.resetPipeline();
+            c.publish();
+            int ended = kEnded;
+            c.state.compare_exchange_strong(ended, kPlaying);
+        }
+        return ok;
+    });
 }
 
 int Mixer::numOrders(ChannelId id) const {
-    std::lock_guard<std::mutex> g(control_);
-    Channel* c = find(id);
-    return c ? c->numOrders.load() : 0;
+    return onChannel(id, 0, [](Channel& c) { return c.numOrders.load(); });
 }
 
 int Mixer::order(ChannelId id) const {
-    std::lock_guard<std::mutex> g(control_);
-    Channel* c = find(id);
-    return c ? c->order.load() : -1;
+    return onChannel(id, -1, [](Channel& c) { return c.order.load(); });
 }
 
 int Mixer::row(ChannelId id) const {
-    std::lock_guard<std::mutex> g(control_);
-    Channel* c = find(id);
-    return c ? c->row.load() : -1;
+    return onChannel(id, -1, [](Channel& c) { return c.row.load(); });
 }
 
 void Mixer::setMasterVolume(int volume) {

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "rejected.h"
+
 namespace qvmidi {
 namespace {
 
@@ -84,11 +86,7 @@ bool looksLikeMidi(const uint8_t* data, size_t size) {
 }
 
 bool parseMidi(const uint8_t* data, size_t size, MidiSong& song, std::string* error) {
-    auto fail = [&](const char* why) {
-        if (error)
-            *error = why;
-        return false;
-    };
+    auto fail = [error](const char* why) { return detail::rejected(error, why); };
     song = MidiSong();
     if (!unwrap(data, size))
         return fail("RIFF file without MIDI data");

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "qvcore/file_data.h"
+#include "rejected.h"
 
 namespace qvmidi {
 namespace {
@@ -58,6 +59,14 @@ bool isList(const Chunk& c, const char* type) {
 }
 bool is(const Chunk& c, const char* id) {
     return !memcmp(c.id, id, 4);
+}
+
+// The chunks inside a bank file's RIFF form.
+ChunkReader formBody(const uint8_t* data, size_t size) {
+    ChunkReader top{data, data + size};
+    Chunk riff;
+    top.next(riff);
+    return ChunkReader{riff.data, riff.data + riff.size};
 }
 
 void setDefaults(Zone& z) {
@@ -166,20 +175,13 @@ bool looksLikeDls(const uint8_t* data, size_t size) {
 }
 
 bool readSoundFont(const uint8_t* data, size_t size, SoundBank& bank, std::string* error) {
-    auto fail = [&](const char* why) {
-        if (error)
-            *error = why;
-        return false;
-    };
+    auto fail = [error](const char* why) { return detail::rejected(error, why); };
     bank = SoundBank();
     if (!looksLikeSoundFont(data, size))
         return fail("not a SoundFont");
-    ChunkReader top{data, data + size};
-    Chunk riff;
-    top.next(riff);
     Chunk smpl, list, c;
     Records phdr, pbag, pgen, inst, ibag, igen, shdr;
-    ChunkReader lists{riff.data, riff.data + riff.size};
+    ChunkReader lists = formBody(data, size);
     while (lists.next(list)) {
         if (isList(list, "sdta")) {
             ChunkReader r{list.data, list.data + list.size};
@@ -187,23 +189,19 @@ bool readSoundFont(const uint8_t* data, size_t size, SoundBank& bank, std::strin
                 if (is(c, "smpl"))
                     smpl = c;
         } else if (isList(list, "pdta")) {
+            // The preset data's record arrays and the size of one record of each.
+            const struct {
+                const char* id;
+                Records& records;
+                size_t recordSize;
+            } arrays[] = {{"phdr", phdr, 38}, {"pbag", pbag, 4}, {"pgen", pgen, 4},
+                          {"inst", inst, 22}, {"ibag", ibag, 4}, {"igen", igen, 4},
+                          {"shdr", shdr, 46}};
             ChunkReader r{list.data, list.data + list.size};
-            while (r.next(c)) {
-                if (is(c, "phdr"))
-                    phdr.set(c, 38);
-                else if (is(c, "pbag"))
-                    pbag.set(c, 4);
-                else if (is(c, "pgen"))
-                    pgen.set(c, 4);
-                else if (is(c, "inst"))
-                    inst.set(c, 22);
-                else if (is(c, "ibag"))
-                    ibag.set(c, 4);
-                else if (is(c, "igen"))
-                    igen.set(c, 4);
-                else if (is(c, "shdr"))
-                    shdr.set(c, 46);
-            }
+            while (r.next(c))
+                for (const auto& a : arrays)
+                    if (is(c, a.id))
+                        a.records.set(c, a.recordSize);
         }
     }
     if (!smpl.data || phdr.count < 2 || pbag.count < 1 || inst.count < 2 || ibag.count < 1 ||
@@ -267,16 +265,18 @@ bool readSoundFont(const uint8_t* data, size_t size, SoundBank& bank, std::strin
 namespace {
 
 // DLS articulation destinations we map onto the SoundFont volume envelope and pan.
-const uint16_t dstPan = 0x0004;
-const uint16_t dstGain = 0x0001;
-const uint16_t dstAttack = 0x0206;
-const uint16_t dstDecay = 0x0207;
-const uint16_t dstRelease = 0x0209;
-const uint16_t dstSustain = 0x020A;
-const uint16_t dstDelay = 0x020B;
-const uint16_t dstHold = 0x020C;
-const uint16_t dstFilterCutoff = 0x0500;
-const uint16_t dstFilterQ = 0x0501;
+enum DlsDestination : uint16_t {
+    dstGain = 0x0001,
+    dstPan = 0x0004,
+    dstAttack = 0x0206,
+    dstDecay = 0x0207,
+    dstRelease = 0x0209,
+    dstSustain = 0x020A,
+    dstDelay = 0x020B,
+    dstHold = 0x020C,
+    dstFilterCutoff = 0x0500,
+    dstFilterQ = 0x0501,
+};
 
 int16_t clamp16(double v) {
     return (int16_t)std::max(-32768.0, std::min(32767.0, v));
@@ -390,19 +390,12 @@ bool readWave(const Chunk& waveList, SoundBank& bank, WaveSample& w) {
 } // namespace
 
 bool readDls(const uint8_t* data, size_t size, SoundBank& bank, std::string* error) {
-    auto fail = [&](const char* why) {
-        if (error)
-            *error = why;
-        return false;
-    };
+    auto fail = [error](const char* why) { return detail::rejected(error, why); };
     bank = SoundBank();
     if (!looksLikeDls(data, size))
         return fail("not a DLS collection");
-    ChunkReader top{data, data + size};
-    Chunk riff, c;
-    top.next(riff);
-    Chunk lins, ptbl, wvpl;
-    ChunkReader r{riff.data, riff.data + riff.size};
+    Chunk c, lins, ptbl, wvpl;
+    ChunkReader r = formBody(data, size);
     while (r.next(c)) {
         if (isList(c, "lins"))
             lins = c;

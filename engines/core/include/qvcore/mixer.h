@@ -89,6 +89,9 @@ public:
 
 private:
     Channel* find(ChannelId id) const;
+    // Under the control lock: `body` on the channel, or `missing` when the id names none.
+    template <class Result, class Body>
+    Result onChannel(ChannelId id, Result missing, Body body) const;
 
     struct Slot {
         std::atomic<Channel*> channel{nullptr};

@@ -16,18 +16,12 @@ enum class Effect { Silent, Audible };
 
 // Held through a library call (inside its lock): as an audible call ends, `update` tells the
 // output whether anything is to be heard now, so that an idle device may sleep.
-template <void (*update)()> class AfterCall {
-public:
-    explicit AfterCall(Effect effect) : audible_(effect == Effect::Audible) {}
+template <void (*update)()> struct AfterCall {
+    Effect effect;
     ~AfterCall() {
-        if (audible_)
+        if (effect == Effect::Audible)
             update();
     }
-    AfterCall(const AfterCall&) = delete;
-    AfterCall& operator=(const AfterCall&) = delete;
-
-private:
-    bool audible_;
 };
 
 template <class Mixer> class MixedOutput {

@@ -17,14 +17,7 @@ set(_quaverly_deps
     soxr soxr libsoxr-dev)
 
 if(WIN32)
-  if(NOT QUAVERLY_DEPS)
-    if(DEFINED ENV{QUAVERLY_DEPS})
-      set(QUAVERLY_DEPS "$ENV{QUAVERLY_DEPS}")
-    else()
-      set(QUAVERLY_DEPS "$ENV{HOME}/.cache/quaverly/mingw64")
-    endif()
-    set(QUAVERLY_DEPS "${QUAVERLY_DEPS}" CACHE PATH "Prefix of the cross-built libraries")
-  endif()
+  # The toolchain file (cmake/mingw-w64-x86_64.cmake) says where they are.
   if(NOT EXISTS "${QUAVERLY_DEPS}/lib/pkgconfig")
     message(FATAL_ERROR
       "The cross-built libraries are missing: no ${QUAVERLY_DEPS}/lib/pkgconfig.\n"

@@ -14,10 +14,8 @@
 #include <vector>
 
 #include "qvcore/qvcore.h"
-#ifdef QUAVERLY_HAVE_MIDI
 #include "qvmidi/midi_decoder.h"
 #include "qvmidi/midi_file.h"
-#endif
 #include "qvdevice/com.h"
 #include "qvdevice/mixed_output.h"
 #include "qvwin32/handle.h"
@@ -98,7 +96,6 @@ int clampVolume(int v) {
     return std::clamp(v, 0, 255);
 }
 
-#ifdef QUAVERLY_HAVE_MIDI
 // Where a General MIDI bank may be: beside the program, Windows' own, Debian's (under Wine).
 std::vector<std::string> soundBankCandidates() {
     std::vector<std::string> paths;
@@ -134,7 +131,6 @@ std::unique_ptr<qvcore::Decoder> openMidiSong(std::shared_ptr<const qvcore::File
         return nullptr;
     return qvmidi::openMidi(std::move(file), std::move(bank), qvcore::ModuleEnd::Loop);
 }
-#endif
 
 // Loads a module of one of the four classic types (or a MIDI song) into a mixer channel,
 // stopped, looping at its end.
@@ -149,9 +145,7 @@ ChannelId loadModule(const std::string& path, int& numOrders) {
     if (qvcore::isClassicModule(what)) {
         decoder = qvcore::openModule(std::move(file), qvcore::ModuleEnd::Loop);
     } else {
-#ifdef QUAVERLY_HAVE_MIDI
         decoder = openMidiSong(std::move(file));
-#endif
         if (!decoder) {
             fail(FMOD_ERR_FILE_FORMAT);
             return 0;

@@ -141,20 +141,37 @@ BlockResult writeBlock(FILE* file, const void* buffer, DWORD length) {
     return r;
 }
 
-// The path is UTF-8 under our manifest; the C runtime's 8-bit fopen would read it in another
-// code page, so it is opened through its UTF-16 form.
+// The path is UTF-8 under our manifest; the C runtime's 8-bit calls would read it in another
+// code page, so it is handed over in its UTF-16 form.
+#if defined(_WIN32)
+bool widePath(const char* path, wchar_t (&wide)[CAPTURE_PATH_SIZE]) {
+    if (!MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, CAPTURE_PATH_SIZE)) {
+        errno = ENOENT;
+        return false;
+    }
+    return true;
+}
+#endif
+
 FILE* openPath(const char* path, const char* mode) {
 #if defined(_WIN32)
     wchar_t wide[CAPTURE_PATH_SIZE];
     wchar_t wideMode[8];
-    if (!MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, CAPTURE_PATH_SIZE) ||
-        !MultiByteToWideChar(CP_ACP, 0, mode, -1, wideMode, 8)) {
-        errno = ENOENT;
+    if (!widePath(path, wide) || !MultiByteToWideChar(CP_ACP, 0, mode, -1, wideMode, 8))
         return nullptr;
-    }
     return _wfopen(wide, wideMode);
 #else
     return fopen(path, mode);
+#endif
+}
+
+void removePath(const char* path) {
+#if defined(_WIN32)
+    wchar_t wide[CAPTURE_PATH_SIZE];
+    if (widePath(path, wide))
+        _wremove(wide);
+#else
+    remove(path);
 #endif
 }
 
@@ -194,7 +211,7 @@ bool openCaptureFile() {
         captureError = errno ? errno : EIO;
         fclose(captureFile);
         captureFile = nullptr;
-        remove(capturePath);
+        removePath(capturePath);
         return false;
     }
     return true;
@@ -246,7 +263,7 @@ void finishCaptureFile() {
         // The stream still holds bytes the disk refused, and retries them at every seek:
         // drop it, and set the sizes through a fresh stream.
         fclose(captureFile);
-        captureFile = fopen(capturePath, "r+b");
+        captureFile = openPath(capturePath, "r+b");
         if (!captureFile)
             return; // the sizes of the last update stand
         written = writeSizes(captureFile);
@@ -262,7 +279,7 @@ void discardCaptureFile() {
         return;
     fclose(captureFile);
     captureFile = nullptr;
-    remove(capturePath);
+    removePath(capturePath);
 }
 
 const char* formatCaptureStatus() {

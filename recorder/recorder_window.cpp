@@ -199,7 +199,10 @@ void stopRecording(HWND window, bool tell) {
 
 void startRecording(HWND window) {
     lstrcpynA(capturePath, pathPrefix, sizeof capturePath);
-    int length = GetDlgItemTextA(window, IDC_CAPTURE_NAME, capturePath + prefixLength, nameRoom);
+    // Read with room to spare: a UTF-8 name read into exactly the room left would come back cut
+    // before a character that does not fit, and be taken under a shorter name.
+    char name[4 * nameRoom];
+    int length = GetDlgItemTextA(window, IDC_CAPTURE_NAME, name, sizeof name);
     if (length < shortestName) {
         showError(window, "Please enter file name");
         return;
@@ -208,6 +211,7 @@ void startRecording(HWND window) {
         showError(window, "The name is too long: at most 256 characters fit.");
         return;
     }
+    lstrcpynA(capturePath + prefixLength, name, longestName + 1);
     if (const char* problem = nameProblem(capturePath + prefixLength)) {
         showError(window, problem);
         return;

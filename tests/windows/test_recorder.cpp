@@ -199,7 +199,11 @@ TEST_F(RecorderTest, NamesThatWouldNotMakeTheirFileAreRefusedBeforeAnyFileIsMade
     const char* const tooLong = "The name is too long";
     const char* const badCharacter = "A file name may not hold any of  : * ? \" < > |";
     const char* const device = "CON, PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9 are names";
+    std::string cyrillic; // 256 bytes of UTF-8, then a character of 4 that would not fit
+    for (int i = 0; i < 128; ++i)
+        cyrillic += "\xd0\xb6";
     const std::pair<std::string, const char*> refused[] = {{std::string(257, 'q'), tooLong},
+                                                           {cyrillic + "\xf0\x9f\x98\x80", tooLong},
                                                            {"q6:hidden", badCharacter},
                                                            {"q6*", badCharacter},
                                                            {"q6?", badCharacter},

@@ -22,6 +22,8 @@ off_t seekCb(void* src, off_t offset, int whence) {
 }
 
 class Mp3Decoder final : public StreamDecoder {
+    mpg123_handle* mh_ = nullptr;
+
 public:
     using StreamDecoder::StreamDecoder;
     ~Mp3Decoder() override {
@@ -91,9 +93,6 @@ public:
         }
         return rendered(done);
     }
-
-private:
-    mpg123_handle* mh_ = nullptr;
 };
 
 } // namespace

@@ -10,6 +10,8 @@ namespace qvcore::detail {
 namespace {
 
 class OpusDecoder final : public StreamDecoder {
+    OggOpusFile* of_ = nullptr;
+
 public:
     explicit OpusDecoder(std::shared_ptr<const FileData> file) : StreamDecoder(std::move(file)) {
         rate_ = 48000;
@@ -57,9 +59,6 @@ public:
         }
         return rendered(done);
     }
-
-private:
-    OggOpusFile* of_ = nullptr;
 };
 
 } // namespace

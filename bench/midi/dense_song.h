@@ -3,7 +3,27 @@
 // the 64-voice limit is always busy. 60 seconds.
 #pragma once
 
+#include <stdio.h>
+
+#include <memory>
+#include <string>
+
 #include "midi_writers.h"
+#include "qvmidi/sound_bank.h"
+
+// The bank named on the command line, or Debian's General MIDI one.
+inline const char* benchBankPath(int argc, char** argv) {
+    return argc > 1 ? argv[1] : "/usr/share/sounds/sf2/TimGM6mb.sf2";
+}
+
+// Null (and said why) when the bank cannot be loaded.
+inline std::shared_ptr<const qvmidi::SoundBank> benchSoundBank(const char* path) {
+    std::string error;
+    auto bank = qvmidi::loadSoundBank(path, &error);
+    if (!bank)
+        fprintf(stderr, "no sound bank: %s\n", error.c_str());
+    return bank;
+}
 
 inline midiwrite::Bytes denseSong() {
     std::vector<midiwrite::Track> tracks;

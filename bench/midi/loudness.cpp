@@ -68,13 +68,10 @@ std::unique_ptr<qvcore::Decoder> midi(const midiwrite::Bytes& bytes,
 } // namespace
 
 int main(int argc, char** argv) {
-    const char* bankPath = argc > 1 ? argv[1] : "/usr/share/sounds/sf2/TimGM6mb.sf2";
-    std::string error;
-    auto bank = qvmidi::loadSoundBank(bankPath, &error);
-    if (!bank) {
-        fprintf(stderr, "no sound bank: %s\n", error.c_str());
+    const char* bankPath = benchBankPath(argc, argv);
+    auto bank = benchSoundBank(bankPath);
+    if (!bank)
         return 1;
-    }
 
     // Grand piano (program 0), A4 at velocity 100 held one second; its first second is measured.
     midiwrite::Track note;

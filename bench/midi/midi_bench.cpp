@@ -10,13 +10,9 @@
 #include "qvmidi/midi_player.h"
 
 int main(int argc, char** argv) {
-    const char* bankPath = argc > 1 ? argv[1] : "/usr/share/sounds/sf2/TimGM6mb.sf2";
-    std::string error;
-    auto bank = qvmidi::loadSoundBank(bankPath, &error);
-    if (!bank) {
-        fprintf(stderr, "no sound bank: %s\n", error.c_str());
+    auto bank = benchSoundBank(benchBankPath(argc, argv));
+    if (!bank)
         return 1;
-    }
     midiwrite::Bytes file = denseSong();
     qvmidi::MidiSong song;
     if (!qvmidi::parseMidi(file.data(), file.size(), song)) {

@@ -395,8 +395,7 @@ bool readDls(const uint8_t* data, size_t size, SoundBank& bank, std::string* err
     if (!looksLikeDls(data, size))
         return fail("not a DLS collection");
     Chunk c, lins, ptbl, wvpl;
-    ChunkReader r = formBody(data, size);
-    while (r.next(c)) {
+    for (ChunkReader r = formBody(data, size); r.next(c);) {
         if (isList(c, "lins"))
             lins = c;
         else if (is(c, "ptbl"))

@@ -34,6 +34,11 @@ int streamSeconds() {
     return FSOUND_Stream_GetTime(fmodStream) / 1000;
 }
 
+int seekStream(int seconds) {
+    FSOUND_Stream_SetTime(fmodStream, (int)(seconds * 1000LL));
+    return streamSeconds();
+}
+
 int fmodOrder() {
     return FMUSIC_GetOrder(fmodModule);
 }
@@ -60,11 +65,7 @@ const EngineOps streamOps = {
     .setPaused = [](bool paused) { FSOUND_SetPaused(FSOUND_ALL, paused); },
     .setVolume = [](int volume) { FSOUND_SetVolume(FSOUND_ALL, volume); },
     .position = streamSeconds,
-    .seek =
-        [](int seconds) {
-            FSOUND_Stream_SetTime(fmodStream, (int)(seconds * 1000LL));
-            return streamSeconds();
-        },
+    .seek = seekStream,
     .tick = tickStream,
 };
 

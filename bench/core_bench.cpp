@@ -129,10 +129,13 @@ uint64_t bareFlac(const Bytes& b, uint32_t) {
 
 // ---- through the core: a mixer channel at the source's rate, as a device at that rate ---------
 
-uint64_t throughCore(const Bytes& b, uint32_t rate, bool module) {
+std::unique_ptr<qvcore::Decoder> openCore(const Bytes& b, bool module) {
     auto file = qvcore::FileData::fromBytes(b.data(), b.size());
-    auto dec =
-        module ? qvcore::openModule(file, qvcore::ModuleEnd::Stop) : qvcore::openStream(file);
+    return module ? qvcore::openModule(file, qvcore::ModuleEnd::Stop) : qvcore::openStream(file);
+}
+
+uint64_t throughCore(const Bytes& b, uint32_t rate, bool module) {
+    auto dec = openCore(b, module);
     if (!dec)
         return 0;
     qvcore::Mixer mixer(rate, kBlock, 32);
@@ -149,9 +152,7 @@ uint64_t throughCore(const Bytes& b, uint32_t rate, bool module) {
 }
 
 uint64_t decoderOnly(const Bytes& b, uint32_t rate, bool module) {
-    auto file = qvcore::FileData::fromBytes(b.data(), b.size());
-    auto dec =
-        module ? qvcore::openModule(file, qvcore::ModuleEnd::Stop) : qvcore::openStream(file);
+    auto dec = openCore(b, module);
     if (!dec)
         return 0;
     dec->setRenderRate(rate);

@@ -17,13 +17,12 @@ namespace qvbass {
 
 namespace {
 
-constexpr DWORD pollMs = 10;
-constexpr DWORD deliveryPollMs = 20;
+// How often the capture and delivery threads look again.
+constexpr DWORD pollMs = 10, deliveryPollMs = 20;
 constexpr DWORD openTimeoutMs = 5000;
 // A stop waits this long for what was captured to be taken, then this long more for a call
 // that is still writing.
-constexpr DWORD deliverTimeoutMs = 3000;
-constexpr DWORD callTimeoutMs = 1000;
+constexpr DWORD deliverTimeoutMs = 3000, callTimeoutMs = 1000;
 // A source that has delivered nothing for this long is silent (a loopback while nothing plays),
 // and its time passes in zeros. Well above capture latency and the stalls of a busy system's
 // audio threads: zeros given for what turns out to be a late delivery would sit inside sound.

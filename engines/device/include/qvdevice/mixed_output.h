@@ -26,10 +26,11 @@ template <void (*update)()> struct AfterCall {
 
 template <class Mixer> class MixedOutput {
 public:
-    MixedOutput() = default;
-    ~MixedOutput() { close(); }
+    // The render thread holds its address.
     MixedOutput(const MixedOutput&) = delete;
     MixedOutput& operator=(const MixedOutput&) = delete;
+    MixedOutput() = default;
+    ~MixedOutput() { close(); }
 
     HRESULT open(unsigned maxChannels) {
         close();

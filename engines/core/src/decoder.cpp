@@ -33,6 +33,7 @@ std::unique_ptr<Decoder> openDecoder(std::shared_ptr<const FileData> file, const
     case Kind::Flac: return detail::openFlacDecoder(std::move(file));
     case Kind::Wav: return detail::openWavDecoder(std::move(file));
     case Kind::Mp3: return detail::openMp3Decoder(std::move(file));
+    case Kind::System:
     case Kind::Unknown: break;
     }
     return nullptr;

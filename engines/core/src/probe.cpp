@@ -98,6 +98,71 @@ namespace {
 
 using namespace detail;
 
+// An ADTS header: 12 sync bits, layer 0, a defined sampling index, a frame that holds its header.
+bool adtsFrameAt(const std::uint8_t* p, std::size_t& length, unsigned& format) {
+    if (p[0] != 0xFF || (p[1] & 0xF6) != 0xF0)
+        return false;
+    const unsigned rateIndex = (p[2] >> 2) & 0x0F;
+    const std::size_t header = (p[1] & 1) ? 7 : 9;
+    length = (std::size_t{p[3] & 3u} << 11) | (std::size_t{p[4]} << 3) | (p[5] >> 5);
+    format = (p[1] & 0x08) | (p[2] & 0xFC); // version, profile and rate stay the same
+    return rateIndex < 13 && length > header;
+}
+
+bool adtsFramesAt(const std::uint8_t* d, std::size_t size) {
+    constexpr int count = 4, allowEofAfter = 3;
+    std::size_t pos = 0;
+    unsigned first = 0;
+    for (int i = 0; i < count; ++i) {
+        if (pos == size && i >= allowEofAfter)
+            return true;
+        std::size_t length = 0;
+        unsigned format = 0;
+        if (size - pos < 9 || !adtsFrameAt(d + pos, length, format))
+            return false;
+        if (i == 0)
+            first = format;
+        else if (format != first)
+            return false;
+        if (length > size - pos)
+            return false;
+        pos += length;
+    }
+    return true;
+}
+
+std::size_t id3v2TagsLength(const std::uint8_t* d, std::size_t size) {
+    std::size_t pos = 0;
+    for (int tags = 0; tags < 4; ++tags) {
+        const std::size_t tag = id3v2Length(d + pos, size - pos);
+        if (!tag || tag > size - pos)
+            break;
+        pos += tag;
+    }
+    return pos;
+}
+
+} // namespace
+
+SystemFormat systemFormat(const std::uint8_t* d, std::size_t size) {
+    if (!d || size < 16)
+        return SystemFormat::None;
+    if (std::memcmp(d + 4, "ftyp", 4) == 0 && be32(d) >= 8)
+        return SystemFormat::Mp4;
+    static const std::uint8_t asfHeader[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                               0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+    if (std::memcmp(d, asfHeader, sizeof asfHeader) == 0)
+        return SystemFormat::Asf;
+    const std::size_t tags = id3v2TagsLength(d, size);
+    if (adtsFramesAt(d + tags, size - tags))
+        return SystemFormat::Adts;
+    return SystemFormat::None;
+}
+
+namespace {
+
+using namespace detail;
+
 // libopenmpt logs to std::clog unless told otherwise.
 class NullBuffer : public std::streambuf {
 protected:
@@ -126,14 +191,8 @@ bool isFlac(const std::uint8_t* d, std::size_t size) {
 }
 
 bool isMp3AfterTag(const std::uint8_t* d, std::size_t size) {
-    std::size_t pos = 0;
     // Tags may be stacked, and some writers pad with zeros past the tag's stated size.
-    for (int tags = 0; tags < 4; ++tags) {
-        const std::size_t tag = id3v2Length(d + pos, size - pos);
-        if (!tag || tag > size - pos)
-            break;
-        pos += tag;
-    }
+    std::size_t pos = id3v2TagsLength(d, size);
     const std::size_t limit = std::min(size, pos + 65536);
     while (pos < limit && d[pos] == 0)
         ++pos;
@@ -174,6 +233,7 @@ const char* kindName(Kind kind) {
     case Kind::Flac: return "flac";
     case Kind::Wav: return "wav";
     case Kind::Mp3: return "mp3";
+    case Kind::System: return "system";
     case Kind::Unknown: break;
     }
     return "unknown";

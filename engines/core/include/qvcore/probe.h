@@ -7,7 +7,8 @@
 
 namespace qvcore {
 
-enum class Kind { Unknown, Module, Vorbis, Opus, Flac, Wav, Mp3 };
+// System: decoded by the system's codecs (never a probe's answer).
+enum class Kind { Unknown, Module, Vorbis, Opus, Flac, Wav, Mp3, System };
 
 const char* kindName(Kind kind);
 inline bool isStream(Kind kind) {
@@ -26,6 +27,11 @@ struct ProbeResult {
 // consecutive valid frame headers at offset 0 (mpg123 would resync into anything). A module is
 // what libopenmpt recognises and can load.
 ProbeResult probe(const std::uint8_t* data, std::size_t size);
+
+// Containers that none of our decoders reads but the system's may: MP4/M4A (an ftyp box), raw
+// AAC (several consecutive ADTS frames, checked as strictly as MP3) and ASF (its header GUID).
+enum class SystemFormat { None, Mp4, Adts, Asf };
+SystemFormat systemFormat(const std::uint8_t* data, std::size_t size);
 
 // True for the four module types the looping module player takes.
 bool isClassicModuleType(const std::string& type);

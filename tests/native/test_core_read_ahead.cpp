@@ -1,0 +1,163 @@
+// The system formats' containers are recognised by content; the read-ahead decoder plays what a
+// blocking source gives, in order, with exact seeks, and render never waits for the source.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "qvcore/read_ahead.h"
+#include "tests/native/core_media.h"
+
+using namespace coretest;
+using qvcore::SystemFormat;
+
+namespace {
+
+Bytes adtsFrames(int count, std::size_t length = 200) {
+    Bytes out;
+    for (int i = 0; i < count; ++i) {
+        Bytes frame(length, 0x21);
+        frame[0] = 0xFF;
+        frame[1] = 0xF1; // MPEG-4, layer 0, no CRC
+        frame[2] = 0x50; // AAC LC, 44.1 kHz
+        frame[3] = 0x80 | static_cast<std::uint8_t>(length >> 11);
+        frame[4] = static_cast<std::uint8_t>(length >> 3);
+        frame[5] = static_cast<std::uint8_t>((length & 7) << 5) | 0x1F;
+        out.insert(out.end(), frame.begin(), frame.end());
+    }
+    return out;
+}
+
+TEST(SystemFormats, ByContent) {
+    Bytes ftyp = {0, 0, 0, 0x20, 'f', 't', 'y', 'p', 'M', '4', 'A', ' '};
+    ftyp.resize(64, 0);
+    Bytes asf = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                 0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+    asf.resize(64, 0);
+    Bytes tagged = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 20};
+    tagged.resize(30, 0);
+    const Bytes four = adtsFrames(4);
+    tagged.insert(tagged.end(), four.begin(), four.end());
+    Bytes otherRate = adtsFrames(4);
+    otherRate[200 + 2] = 0x54; // the second frame at 32 kHz
+    Bytes oneAndGarbage = adtsFrames(1);
+    const Bytes g = qvgen::garbage(4096, 5);
+    oneAndGarbage.insert(oneAndGarbage.end(), g.begin(), g.end());
+
+    const struct {
+        const char* name;
+        Bytes bytes;
+        SystemFormat want;
+    } cases[] = {
+        {"ftyp box", ftyp, SystemFormat::Mp4},
+        {"ASF header", asf, SystemFormat::Asf},
+        {"four ADTS frames", four, SystemFormat::Adts},
+        {"three ADTS frames to the end", adtsFrames(3), SystemFormat::Adts},
+        {"ADTS after an ID3v2 tag", tagged, SystemFormat::Adts},
+        {"two ADTS frames to the end", adtsFrames(2), SystemFormat::None},
+        {"ADTS frames that change rate", otherRate, SystemFormat::None},
+        {"one ADTS frame, then garbage", oneAndGarbage, SystemFormat::None},
+        {"MP3", encode(Encoded::Mp3, tone()), SystemFormat::None},
+        {"Ogg", encode(Encoded::Ogg, tone()), SystemFormat::None},
+        {"module", moduleBytes(qvgen::ModuleFormat::Xm), SystemFormat::None},
+        {"garbage", qvgen::garbage(100000, 9), SystemFormat::None},
+        {"too short", Bytes(ftyp.begin(), ftyp.begin() + 12), SystemFormat::None},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(qvcore::systemFormat(c.bytes.data(), c.bytes.size()), c.want) << c.name;
+}
+
+// A ramp: frame f holds the value f on both sides. Optionally slow, and counting its thread's
+// calls so that tests can see render never calls it.
+class RampSource final : public qvcore::PcmSource {
+public:
+    RampSource(std::uint64_t length, std::chrono::milliseconds delay)
+        : length_(length), delay_(delay) {}
+    std::size_t read(float* out, std::size_t frames) override {
+        std::this_thread::sleep_for(delay_);
+        std::size_t n = 0;
+        for (; n < frames && at_ < length_; ++n, ++at_)
+            out[2 * n] = out[2 * n + 1] = static_cast<float>(at_);
+        return n;
+    }
+    bool seek(std::uint64_t frame) override {
+        at_ = frame;
+        return frame <= length_;
+    }
+
+private:
+    std::uint64_t length_, at_ = 0;
+    std::chrono::milliseconds delay_;
+};
+
+std::unique_ptr<qvcore::Decoder> openRamp(std::uint64_t length, int delayMs = 0,
+                                          std::thread::id* thread = nullptr) {
+    return qvcore::openReadAhead([=](qvcore::PcmSourceInfo& info) {
+        if (thread)
+            *thread = std::this_thread::get_id();
+        info.rate = 8000;
+        info.lengthFrames = length;
+        return std::make_unique<RampSource>(length, std::chrono::milliseconds(delayMs));
+    });
+}
+
+// Renders until `frames` real frames came or the source ended; returns the left channel.
+std::vector<float> renderAll(qvcore::Decoder& d, std::size_t frames) {
+    std::vector<float> out, block(2 * 256);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (out.size() < frames && std::chrono::steady_clock::now() < deadline) {
+        const std::uint64_t before = d.positionFrames();
+        const std::size_t n = d.render(block.data(), 256);
+        const std::uint64_t real = d.positionFrames() - before;
+        for (std::size_t i = 0; i < real; ++i)
+            out.push_back(block[2 * i]);
+        if (n < 256)
+            break;
+        if (real == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return out;
+}
+
+TEST(ReadAhead, PlaysInOrderToTheEndAndSeeksExactly) {
+    std::thread::id sourceThread;
+    auto d = openRamp(30000, 0, &sourceThread);
+    ASSERT_TRUE(d);
+    EXPECT_NE(sourceThread, std::this_thread::get_id());
+    EXPECT_EQ(d->sampleRate(), 8000u);
+    EXPECT_EQ(d->lengthMs(), 3750u);
+
+    std::vector<float> all = renderAll(*d, 40000);
+    ASSERT_EQ(all.size(), 30000u);
+    for (std::size_t i = 0; i < all.size(); ++i)
+        ASSERT_EQ(all[i], static_cast<float>(i)) << i;
+    float block[2 * 16];
+    EXPECT_EQ(d->render(block, 16), 0u) << "ended";
+
+    for (std::uint64_t to : {0ull, 12345ull, 29999ull, 0ull}) {
+        ASSERT_TRUE(d->seekFrames(to));
+        EXPECT_EQ(d->positionFrames(), to);
+        ASSERT_EQ(d->render(block, 1), 1u);
+        EXPECT_EQ(block[0], static_cast<float>(to)) << "after a seek to " << to;
+    }
+    // A seek past the end parks there.
+    ASSERT_TRUE(d->seekFrames(99999));
+    EXPECT_EQ(d->positionFrames(), 30000u);
+    EXPECT_EQ(d->render(block, 16), 0u);
+}
+
+TEST(ReadAhead, RenderNeverWaitsForASlowSourceAndCloseDoesNotHang) {
+    auto d = openRamp(1000000, 300); // 4096 frames take 300 ms: slower than real time
+    ASSERT_TRUE(d);
+    std::vector<float> block(2 * 8000);
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(d->render(block.data(), 8000), 8000u) << "silence, not an end";
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(150));
+    EXPECT_LT(d->positionFrames(), 8000u) << "the position waits for real audio";
+    EXPECT_EQ(block[2 * 7999], 0.0f);
+    d.reset();
+    EXPECT_FALSE(qvcore::openReadAhead([](qvcore::PcmSourceInfo&) { return nullptr; }));
+}
+
+} // namespace

@@ -20,6 +20,7 @@ PACKAGES=(
   libz-mingw-w64-dev
   vorbis-tools lame flac opus-tools sox imagemagick
   clang libclang-rt-14-dev openmpt123 timgm6mb-soundfont
+  gstreamer1.0-libav gstreamer1.0-plugins-good gstreamer1.0-plugins-base ffmpeg
   libopenmpt-dev libvorbis-dev libogg-dev libmpg123-dev libflac-dev
   libopus-dev libopusfile-dev libsoxr-dev
 )

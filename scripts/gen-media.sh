@@ -16,9 +16,9 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 out=$1
 build=${2:-$root/build/native}
 
-for tool in oggenc lame flac opusenc; do
+for tool in oggenc lame flac opusenc ffmpeg; do
     if ! command -v "$tool" >/dev/null; then
-        echo "$0: $tool is missing (Debian: vorbis-tools, lame, flac, opus-tools)" >&2
+        echo "$0: $tool is missing (Debian: vorbis-tools, lame, flac, opus-tools, ffmpeg)" >&2
         exit 1
     fi
 done
@@ -72,6 +72,19 @@ encode flac_1000_60s.flac tone1000_s16_stereo_44k_60s.wav \
     flac -s -f -o flac_1000_60s.flac tone1000_s16_stereo_44k_60s.wav
 encode opus_880.opus tone880_s16_stereo_48k.wav \
     opusenc --quiet --serial 1 tone880_s16_stereo_48k.wav opus_880.opus
+# The formats only the system decodes. Bit-exact output, so that a rerun writes the same bytes.
+ffmpeg_to() {
+    local target=$1 source=$2
+    shift 2
+    encode "$target" "$source" ffmpeg -nostdin -loglevel error -y -i "$source" -map_metadata -1 \
+        -fflags +bitexact -flags:a +bitexact "$@" "$target"
+}
+encode tone440_s16_stereo_44k_6s.wav tone440_s16_stereo_44k.wav \
+    sox -n -r 44100 -c 2 -b 16 tone440_s16_stereo_44k_6s.wav synth 6.3 sine 440 gain -6
+ffmpeg_to aac_440.m4a tone440_s16_stereo_44k_6s.wav -c:a aac -b:a 128k
+ffmpeg_to alac_440.m4a tone440_s16_stereo_44k.wav -c:a alac
+ffmpeg_to aac_440.aac tone440_s16_stereo_44k.wav -c:a aac -b:a 128k -f adts
+ffmpeg_to wma_440.wma tone440_s16_stereo_44k.wav -c:a wmav2 -b:a 128k
 
 # Seconds are the source's: the decoders' exact lengths are for the tests to find.
 manifest ogg_440.ogg ogg 440 3 44100 2 "oggenc -q 4"
@@ -82,6 +95,11 @@ manifest mp3_660_60s.mp3 mp3 660 60 44100 2 "lame 128 kbit/s, no tag"
 manifest flac_1000.flac flac 1000 3 44100 2 "flac, 16-bit"
 manifest flac_1000_60s.flac flac 1000 60 44100 2 "flac, 16-bit"
 manifest opus_880.opus opus 880 3 48000 2 "opusenc defaults"
+manifest aac_440.m4a aac 440 6.3 44100 2 "ffmpeg aac 128 kbit/s in MP4"
+manifest alac_440.m4a alac 440 3 44100 2 "ffmpeg alac in MP4"
+manifest aac_440.aac aac 440 3.03 44100 2 "ffmpeg aac 128 kbit/s, raw ADTS"
+printf '%s\tsystem\twma\t440\t3\t44100\t2\t0\t%s\n' wma_440.wma \
+    "ffmpeg wmav2: decoded on Windows only (Wine has no ASF source)" >>"$out/manifest.tsv"
 
 # Broken streams keep their first header: the Ogg identification page (27 + 1 + 30 bytes), the
 # Opus one (27 + 1 + 19), "fLaC" and STREAMINFO (4 + 4 + 34), MP3's first (Info) frame.
@@ -89,3 +107,4 @@ manifest opus_880.opus opus 880 3 48000 2 "opusenc defaults"
 "$qvgen" --broken opus_880.opus 47 .
 "$qvgen" --broken flac_1000.flac 42 .
 "$qvgen" --broken mp3_660.mp3 417 .
+"$qvgen" --broken aac_440.m4a 32 . # the ftyp box

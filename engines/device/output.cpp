@@ -348,7 +348,11 @@ void RenderSession::run() {
         AvRevertMmThreadCharacteristics(mmcss);
 }
 
+std::atomic<void (*)()> renderThreadObserver{nullptr};
+
 void renderThread(std::shared_ptr<OutputState> state) {
+    if (auto observe = renderThreadObserver.load())
+        observe();
     {
         ThreadCom com;
         RenderSession session(state);
@@ -448,6 +452,10 @@ uint32_t OutputStream::rate() const {
 
 uint32_t OutputStream::latencyFrames() const {
     return state_ ? state_->queued.load(std::memory_order_relaxed) : 0;
+}
+
+void setRenderThreadObserver(void (*observer)()) {
+    renderThreadObserver.store(observer);
 }
 
 } // namespace qvdevice

@@ -18,6 +18,7 @@
 #include "qvmidi/midi_file.h"
 #include "qvdevice/com.h"
 #include "qvdevice/mixed_output.h"
+#include "qvmf/media_foundation.h"
 #include "qvwin32/handle.h"
 
 namespace {
@@ -52,6 +53,7 @@ struct Library {
     bool initialised = false;
     int maxStreams = 0;
     qvdevice::CallerCom com;
+    bool mediaFoundation = false; // started at the first file only the system decodes
     qvdevice::MixedOutput<Mixer> out;
     std::map<Key, Module> modules;
     std::map<Key, Stream> streams;
@@ -162,6 +164,37 @@ ChannelId loadModule(const std::string& path, int& numOrders) {
     return channel;
 }
 
+// Content our decoders read, then what only the system's decoders read; failures say why.
+std::unique_ptr<qvcore::Decoder> openStreamDecoder(const char* path,
+                                                   std::shared_ptr<const qvcore::FileData> file) {
+    const qvcore::ProbeResult what = qvcore::probe(file->data(), file->size());
+    if (qvcore::isStream(what.kind)) {
+        auto decoder = qvcore::openDecoder(std::move(file), what);
+        if (!decoder)
+            fail(FMOD_ERR_FILE_BAD);
+        return decoder;
+    }
+    const qvcore::SystemFormat format = what.kind == qvcore::Kind::Unknown
+                                            ? qvcore::systemFormat(file->data(), file->size())
+                                            : qvcore::SystemFormat::None;
+    if (format == qvcore::SystemFormat::None) {
+        fail(FMOD_ERR_FILE_FORMAT);
+        return nullptr;
+    }
+    const bool intact = qvcore::systemContainerIntact(file->data(), file->size(), format);
+    file.reset();
+    if (!lib.mediaFoundation && !(lib.mediaFoundation = qvmf::startup())) {
+        fail(FMOD_ERR_MEDIAPLAYER);
+        return nullptr;
+    }
+    qvmf::OpenError error = qvmf::OpenError::None;
+    auto decoder = qvmf::openStream(path, format, error);
+    if (!decoder)
+        fail(error == qvmf::OpenError::Refused && intact ? FMOD_ERR_MEDIAPLAYER
+                                                         : FMOD_ERR_FILE_BAD);
+    return decoder;
+}
+
 void releaseModule(Module& m) {
     if (m.channel)
         mixer().remove(m.channel);
@@ -223,6 +256,9 @@ void resetLibrary() {
     lib.out.close();
     lib.modules.clear();
     lib.streams.clear();
+    if (lib.mediaFoundation)
+        qvmf::shutdown();
+    lib.mediaFoundation = false;
     lib.com.leave();
     lib.initialised = false;
 }
@@ -410,16 +446,9 @@ FSOUND_STREAM* F_API FSOUND_Stream_Open(const char* name_or_data, unsigned int, 
         fail(FMOD_ERR_FILE_NOTFOUND);
         return nullptr;
     }
-    qvcore::ProbeResult what = qvcore::probe(file->data(), file->size());
-    if (!qvcore::isStream(what.kind)) {
-        fail(FMOD_ERR_FILE_FORMAT);
+    auto decoder = openStreamDecoder(name_or_data, std::move(file));
+    if (!decoder)
         return nullptr;
-    }
-    auto decoder = qvcore::openDecoder(std::move(file), what);
-    if (!decoder) {
-        fail(FMOD_ERR_FILE_BAD);
-        return nullptr;
-    }
     Stream s;
     s.channel = mixer().add(std::move(decoder));
     if (!s.channel) {

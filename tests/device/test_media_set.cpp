@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -14,6 +15,7 @@
 #include "bass23.h"
 #include "fmod3.h"
 #include "tests/device/device_fixture.h"
+#include "tests/device/render_allocations.h"
 
 namespace {
 
@@ -91,7 +93,80 @@ TEST_F(MediaSet, EveryEncodedStreamIsHeardAtItsPitchAndHasItsLength) {
         FSOUND_Stream_Close(s);
         ++heard;
     }
-    EXPECT_GE(heard, 4); // Vorbis, MP3, FLAC, Opus
+    EXPECT_GE(heard, 7); // Vorbis, MP3, FLAC, Opus; AAC and ALAC in MP4, raw AAC
+}
+
+// The formats the system decodes: a seek lands where asked and play goes on from there; the end
+// is reached, and a seek back to the start plays again (how a stream loops).
+TEST_F(MediaSet, SystemFormatsSeekAndPlayAgainAfterTheirEnd) {
+    int tried = 0;
+    for (const Medium& m : media) {
+        if (m.kind != "stream" || (m.format != "aac" && m.format != "alac"))
+            continue;
+        SCOPED_TRACE(m.name);
+        ++tried;
+        FSOUND_STREAM* s = FSOUND_Stream_Open(m.path.c_str(), FSOUND_NORMAL, 0, 0);
+        ASSERT_NE(s, nullptr) << "FMOD error " << FSOUND_GetError();
+        const int length = FSOUND_Stream_GetLengthMs(s);
+        ASSERT_TRUE(FSOUND_Stream_SetTime(s, length / 2));
+        EXPECT_NEAR(FSOUND_Stream_GetTime(s), length / 2, 1); // ms to frames and back
+        ASSERT_GE(FSOUND_Stream_Play(FSOUND_FREE, s), 0);
+        sleepMs(700);
+        EXPECT_NEAR(FSOUND_Stream_GetTime(s), length / 2 + 700, 250) << "the position follows";
+
+        ASSERT_TRUE(FSOUND_Stream_SetTime(s, length - 200));
+        sleepMs(900);
+        EXPECT_TRUE(waitUntilSilent(m.frequency, 2000)) << "the end";
+        ASSERT_TRUE(FSOUND_Stream_SetTime(s, 0));
+        EXPECT_TRUE(waitUntilHeard(m.frequency, 2000)) << "played again from the start";
+        EXPECT_LT(FSOUND_Stream_GetTime(s), 2500);
+        FSOUND_Stream_Close(s);
+    }
+    EXPECT_EQ(tried, 3); // AAC in MP4, ALAC in MP4, raw AAC
+}
+
+// A file the system has no decoder for says so (error 18); a damaged one is refused like any
+// other; neither is taken by the module players' route.
+TEST_F(MediaSet, SystemFormatsThatCannotBeReadAreRefused) {
+    for (const Medium& m : media) {
+        const bool damaged = m.kind == "broken" && m.format == "m4a";
+        if (!damaged && m.kind != "system")
+            continue;
+        SCOPED_TRACE(m.name);
+        const DWORD t0 = GetTickCount();
+        FSOUND_STREAM* s = FSOUND_Stream_Open(m.path.c_str(), FSOUND_NORMAL, 0, 0);
+        EXPECT_LT(GetTickCount() - t0, 2000u);
+        if (s && !damaged && !underTestEnvironment()) {
+            FSOUND_Stream_Close(s); // Windows has the decoder
+            continue;
+        }
+        ASSERT_EQ(s, nullptr);
+        if (damaged)
+            EXPECT_TRUE(FSOUND_GetError() == FMOD_ERR_FILE_BAD ||
+                        FSOUND_GetError() == FMOD_ERR_FILE_FORMAT)
+                << FSOUND_GetError();
+        else
+            EXPECT_EQ(FSOUND_GetError(), FMOD_ERR_MEDIAPLAYER);
+        EXPECT_EQ(FMUSIC_LoadSong(m.path.c_str()), nullptr);
+    }
+}
+
+// The read-ahead thread decodes; the render thread only copies, and allocates nothing.
+TEST_F(MediaSet, RenderThreadsAllocateNothingWhileAnM4aPlays) {
+    auto it = std::find_if(media.begin(), media.end(),
+                           [](const Medium& m) { return m.name == "aac_440.m4a"; });
+    ASSERT_NE(it, media.end());
+    FSOUND_STREAM* s = FSOUND_Stream_Open(it->path.c_str(), FSOUND_NORMAL, 0, 0);
+    ASSERT_NE(s, nullptr);
+    ASSERT_GE(FSOUND_Stream_Play(FSOUND_FREE, s), 0);
+    FSOUND_SetVolume(FSOUND_ALL, 255);
+    ASSERT_TRUE(waitUntilHeard(it->frequency));
+    sleepMs(1000); // the resampler's own buffers grow during its first second
+    const std::uint64_t before = renderThreadAllocations();
+    sleepMs(3000);
+    EXPECT_EQ(renderThreadAllocations() - before, 0u);
+    EXPECT_GT(renderThreadsSeen(), 0);
+    FSOUND_Stream_Close(s);
 }
 
 // Calls that take longer than this count as hanging.

@@ -68,6 +68,48 @@ TEST(SystemFormats, ByContent) {
         EXPECT_EQ(qvcore::systemFormat(c.bytes.data(), c.bytes.size()), c.want) << c.name;
 }
 
+// Whole containers that the system refuses mean it has no decoder; damaged ones are just bad.
+TEST(SystemFormats, IntactContainers) {
+    auto box = [](const char* type, std::uint32_t length) {
+        Bytes b = {static_cast<std::uint8_t>(length >> 24), static_cast<std::uint8_t>(length >> 16),
+                   static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
+        b.insert(b.end(), type, type + 4);
+        b.resize(std::max<std::size_t>(length, 8), 0);
+        return b;
+    };
+    auto join = [](std::initializer_list<Bytes> parts) {
+        Bytes all;
+        for (const Bytes& p : parts)
+            all.insert(all.end(), p.begin(), p.end());
+        return all;
+    };
+    const Bytes whole = join({box("ftyp", 28), box("moov", 40), box("mdat", 100)});
+    Bytes open = join({box("ftyp", 28), box("moov", 40), box("mdat", 0)});
+    open.resize(open.size() + 50, 0x55); // a last box that runs to the end of the file
+    Bytes asf(64, 0);
+    asf[16] = 40; // the header object's size
+    Bytes longAsf = asf;
+    longAsf[17] = 1;
+    const struct {
+        const char* name;
+        Bytes bytes;
+        SystemFormat format;
+        bool intact;
+    } cases[] = {
+        {"ftyp, moov, mdat", whole, SystemFormat::Mp4, true},
+        {"a last box of size 0", open, SystemFormat::Mp4, true},
+        {"cut inside mdat", Bytes(whole.begin(), whole.end() - 10), SystemFormat::Mp4, false},
+        {"no moov", join({box("ftyp", 28), box("mdat", 100)}), SystemFormat::Mp4, false},
+        {"garbage after ftyp", join({box("ftyp", 28), qvgen::garbage(200, 3)}), SystemFormat::Mp4,
+         false},
+        {"ASF header that fits", asf, SystemFormat::Asf, true},
+        {"ASF header longer than the file", longAsf, SystemFormat::Asf, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(qvcore::systemContainerIntact(c.bytes.data(), c.bytes.size(), c.format), c.intact)
+            << c.name;
+}
+
 // A ramp: frame f holds the value f on both sides. Optionally slow, and counting its thread's
 // calls so that tests can see render never calls it.
 class RampSource final : public qvcore::PcmSource {

@@ -6,6 +6,7 @@
 
 #include "internal.h"
 #include "qvwin32/handle.h"
+#include "qvwin32/text.h"
 
 namespace qvcore::detail {
 namespace {
@@ -22,22 +23,10 @@ private:
     std::size_t size_;
 };
 
-// Empty when the text is not valid in the process's code page.
-std::wstring widen(const char* path) {
-    int n = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
-    if (n <= 0)
-        return {};
-    std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide.data(), n) != n)
-        return {};
-    wide.resize(static_cast<std::size_t>(n - 1));
-    return wide;
-}
-
 } // namespace
 
 std::shared_ptr<const FileData> openPlatformFile(const char* path) {
-    std::wstring wide = widen(path);
+    std::wstring wide = qvwin32::widen(path);
     if (wide.empty())
         return nullptr;
     // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open.
@@ -78,8 +67,8 @@ std::shared_ptr<const FileData> openPlatformFile(const char* path) {
 namespace qvcore {
 
 std::FILE* openFile(const char* path, const char* mode) {
-    std::wstring wide = path ? detail::widen(path) : std::wstring();
-    std::wstring wideMode = mode ? detail::widen(mode) : std::wstring();
+    std::wstring wide = path ? qvwin32::widen(path) : std::wstring();
+    std::wstring wideMode = mode ? qvwin32::widen(mode) : std::wstring();
     if (wide.empty() || wideMode.empty()) {
         errno = ENOENT;
         return nullptr;

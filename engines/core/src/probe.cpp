@@ -163,6 +163,49 @@ namespace {
 
 using namespace detail;
 
+bool mp4BoxesIntact(const std::uint8_t* d, std::size_t size) {
+    bool movie = false;
+    for (std::size_t pos = 0; pos < size;) {
+        if (size - pos < 8)
+            return false;
+        std::uint64_t length = be32(d + pos);
+        if (length == 1) {
+            if (size - pos < 16)
+                return false;
+            length = (std::uint64_t{be32(d + pos + 8)} << 32) | be32(d + pos + 12);
+        } else if (length == 0) {
+            length = size - pos; // to the end of the file
+        }
+        for (int i = 4; i < 8; ++i)
+            if (d[pos + i] < 0x20 || d[pos + i] > 0x7E)
+                return false;
+        if (length < 8 || length > size - pos)
+            return false;
+        movie = movie || std::memcmp(d + pos + 4, "moov", 4) == 0;
+        pos += static_cast<std::size_t>(length);
+    }
+    return movie;
+}
+
+} // namespace
+
+bool systemContainerIntact(const std::uint8_t* d, std::size_t size, SystemFormat format) {
+    switch (format) {
+    case SystemFormat::Mp4: return mp4BoxesIntact(d, size);
+    case SystemFormat::Asf: {
+        if (size < 30)
+            return false;
+        const std::uint64_t header = (std::uint64_t{le32(d + 20)} << 32) | le32(d + 16);
+        return header >= 30 && header <= size;
+    }
+    case SystemFormat::Adts: return true; // its frames were checked when it was recognised
+    case SystemFormat::None: break;
+    }
+    return false;
+}
+
+namespace {
+
 // libopenmpt logs to std::clog unless told otherwise.
 class NullBuffer : public std::streambuf {
 protected:

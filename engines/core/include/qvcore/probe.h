@@ -32,6 +32,9 @@ ProbeResult probe(const std::uint8_t* data, std::size_t size);
 // AAC (several consecutive ADTS frames, checked as strictly as MP3) and ASF (its header GUID).
 enum class SystemFormat { None, Mp4, Adts, Asf };
 SystemFormat systemFormat(const std::uint8_t* data, std::size_t size);
+// Whether such a container is whole: MP4 boxes that tile the file and include a movie box, an
+// ASF header that fits. When the system refuses a whole one, it has no decoder for it.
+bool systemContainerIntact(const std::uint8_t* data, std::size_t size, SystemFormat format);
 
 // True for the four module types the looping module player takes.
 bool isClassicModuleType(const std::string& type);

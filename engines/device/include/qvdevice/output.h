@@ -24,6 +24,10 @@ struct OutputState;
 // - Automatic: Timer under Wine, Event elsewhere.
 enum class Wake { Automatic, Event, Timer };
 
+// For tests and benchmarks that watch the render path: called on every render thread as it
+// starts (null: nothing).
+void setRenderThreadObserver(void (*observer)());
+
 class OutputStream {
 public:
     OutputStream() = default;

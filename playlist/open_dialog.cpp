@@ -16,7 +16,7 @@ const DWORD titleSize = 2048;
 
 const char filter[] = "Audio MO3,IT,XM,S3M,MTM,MOD,UMX,MID,SGT\0"
                       "*.ogg;*.mp3;*.xm;*.s3m;*.it;*.mod;*.mid;*.fsb;*.rmi;*.mtm;*.mo3;*.umx;*.sgt;"
-                      "*.ota;*.ear\0"
+                      "*.ota;*.ear;*.m4a;*.mp4;*.aac;*.wma\0"
                       "All\0*.*\0"
                       "Playlists\0*.m3u;*.m3u8;*.pls\0";
 

@@ -28,6 +28,7 @@ const char* const mediaFolder = "C:\\qvmedia";
 // Files the tests play: streams made by the media script, modules made here.
 struct Media {
     std::string ogg, mp3, mod, mtm, umx, midi;
+    std::string m4a, alac, aac; // decoded by the system
 };
 
 Media prepareMedia() {
@@ -39,6 +40,9 @@ Media prepareMedia() {
         m.mp3 = std::string(mediaFolder) + "\\tone660.mp3";
         CopyFileA((generated + "\\ogg_440.ogg").c_str(), m.ogg.c_str(), FALSE);
         CopyFileA((generated + "\\mp3_660.mp3").c_str(), m.mp3.c_str(), FALSE);
+        m.m4a = generated + "\\aac_440.m4a";
+        m.alac = generated + "\\alac_660.m4a";
+        m.aac = generated + "\\aac_1000.aac";
     }
     // Three orders of 16 rows: about 1.9 s each; the looping player ends it in its last order.
     qvgen::ModuleSpec mod;
@@ -194,6 +198,40 @@ TEST_F(EndToEnd, PauseLoopAndSeek) {
     int position = (int)SendMessageA(app.control(IDC_POSITION_BAR), PBM_GETPOS, 0, 0);
     EXPECT_GE(position, 1);
     EXPECT_LE(position, 2);
+}
+
+// AAC in MP4 (6.3 s), ALAC in MP4 and raw AAC go through the system's decoders and behave as
+// any stream: their length, a seek from the bar, "Loop song", and the playlist moving on.
+TEST_F(EndToEnd, SystemFormatsPlaySeekLoopAndMoveOn) {
+    if (media.m4a.empty())
+        GTEST_SKIP() << "QUAVERLY_MEDIA is not set";
+    for (const std::string* file : {&media.m4a, &media.alac, &media.aac})
+        ASSERT_TRUE(app.addFile(*file)) << *file;
+    app.click(IDC_PLAY);
+    ASSERT_GE(waitForTone(440, 3000), 0) << "the M4A's 440 Hz was not heard";
+    sleepMs(1200);
+    EXPECT_EQ(app.text(IDC_STATUS).rfind("Time: 00:0", 0), 0u) << app.text(IDC_STATUS);
+    EXPECT_NE(app.text(IDC_STATUS).find("/00:06"), std::string::npos) << app.text(IDC_STATUS);
+
+    RECT bar;
+    GetClientRect(app.control(IDC_POSITION_BAR), &bar);
+    // Three quarters along: second 4 (the bar's border counts in its width), then one more.
+    PostMessageA(app.control(IDC_POSITION_BAR), WM_LBUTTONDOWN, MK_LBUTTON,
+                 MAKELPARAM(bar.right * 3 / 4, 5));
+    PostMessageA(app.control(IDC_POSITION_BAR), WM_LBUTTONUP, 0, MAKELPARAM(bar.right * 3 / 4, 5));
+    sleepMs(1100);
+    const int position = (int)SendMessageA(app.control(IDC_POSITION_BAR), PBM_GETPOS, 0, 0);
+    EXPECT_GE(position, 4);
+    EXPECT_LE(position, 5);
+
+    // Looped, it is still heard well after its end; unlooped, the next two follow.
+    SendMessageA(app.control(IDC_LOOP), BM_CLICK, 0, 0);
+    sleepMs(5000);
+    EXPECT_NEAR(heardFrequency(), 440, 440 * 0.03);
+    EXPECT_NE(app.text(IDC_STATUS).find("/00:06"), std::string::npos) << app.text(IDC_STATUS);
+    SendMessageA(app.control(IDC_LOOP), BM_CLICK, 0, 0);
+    ASSERT_GE(waitForTone(660, 9000), 0) << "the ALAC file did not follow";
+    ASSERT_GE(waitForTone(1000, 6000), 0) << "the raw AAC file did not follow";
 }
 
 TEST_F(EndToEnd, ModulesOnlyTheSecondLibraryTakesPlayWithItsOrderStatus) {

@@ -82,6 +82,7 @@ ffmpeg_to() {
 encode tone440_s16_stereo_44k_6s.wav tone440_s16_stereo_44k.wav \
     sox -n -r 44100 -c 2 -b 16 tone440_s16_stereo_44k_6s.wav synth 6.3 sine 440 gain -6
 ffmpeg_to aac_440.m4a tone440_s16_stereo_44k_6s.wav -c:a aac -b:a 128k
+ffmpeg_to aac_440_60s.m4a tone440_s16_stereo_44k_60s.wav -c:a aac -b:a 128k
 ffmpeg_to alac_660.m4a tone660_s16_stereo_44k.wav -c:a alac
 ffmpeg_to aac_1000.aac tone1000_s16_stereo_44k.wav -c:a aac -b:a 128k -f adts
 ffmpeg_to wma_440.wma tone440_s16_stereo_44k.wav -c:a wmav2 -b:a 128k
@@ -96,6 +97,7 @@ manifest flac_1000.flac flac 1000 3 44100 2 "flac, 16-bit"
 manifest flac_1000_60s.flac flac 1000 60 44100 2 "flac, 16-bit"
 manifest opus_880.opus opus 880 3 48000 2 "opusenc defaults"
 manifest aac_440.m4a aac 440 6.3 44100 2 "ffmpeg aac 128 kbit/s in MP4"
+manifest aac_440_60s.m4a aac 440 60 44100 2 "ffmpeg aac 128 kbit/s in MP4"
 manifest alac_660.m4a alac 660 3 44100 2 "ffmpeg alac in MP4"
 manifest aac_1000.aac aac 1000 3.03 44100 2 "ffmpeg aac 128 kbit/s, raw ADTS"
 printf '%s\tsystem\twma\t440\t3\t44100\t2\t0\t%s\n' wma_440.wma \

@@ -186,16 +186,17 @@ private:
         DWORD length = 0;
         if (FAILED(buffer->Lock(&bytes, nullptr, &length)))
             return;
-        const std::size_t frameBytes = format_.channels * format_.bits / 8;
-        const std::size_t frames = length / frameBytes;
+        const std::size_t frames = length / (format_.channels * format_.bits / 8);
         pending_.resize(2 * frames);
         at_ = 0;
-        for (std::size_t i = 0; i < frames; ++i) {
-            const BYTE* p = bytes + i * frameBytes;
-            const BYTE* right = format_.channels > 1 ? p + format_.bits / 8 : p;
-            pending_[2 * i] = sampleAt(p);
-            pending_[2 * i + 1] = sampleAt(right);
-        }
+        if (format_.isFloat)
+            toStereo(reinterpret_cast<const float*>(bytes), frames, [](float v) {
+                v = v == v ? v : 0.0f; // a damaged stream's NaN
+                return std::clamp(v, -8.0f, 8.0f);
+            });
+        else
+            toStereo(reinterpret_cast<const std::int16_t*>(bytes), frames,
+                     [](std::int16_t v) { return static_cast<float>(v) * (1.0f / 32768.0f); });
         buffer->Unlock();
         if (landing_) {
             // A seek lands on a frame at or before the target: drop up to the target.
@@ -209,15 +210,15 @@ private:
         }
     }
 
-    float sampleAt(const BYTE* p) const {
-        if (format_.isFloat) {
-            float v;
-            std::memcpy(&v, p, sizeof v);
-            return v == v ? std::clamp(v, -8.0f, 8.0f) : 0.0f;
+    // The first two channels (or the one, twice), each sample through `convert`.
+    template <class Sample, class Convert>
+    void toStereo(const Sample* in, std::size_t frames, Convert convert) {
+        const std::size_t step = format_.channels, right = step > 1 ? 1 : 0;
+        float* out = pending_.data();
+        for (std::size_t i = 0; i < frames; ++i, in += step) {
+            out[2 * i] = convert(in[0]);
+            out[2 * i + 1] = convert(in[right]);
         }
-        std::int16_t v;
-        std::memcpy(&v, p, sizeof v);
-        return static_cast<float>(v) / 32768.0f;
     }
 
     qvdevice::ThreadCom com_; // first in, last out: the reader is released before COM ends

@@ -39,6 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // What the three players do: probe, then open what the probe chose.
     const qvcore::ProbeResult r = qvcore::probe(file->data(), file->size());
     (void)qvcore::isClassicModule(r);
+    const qvcore::SystemFormat system = qvcore::systemFormat(file->data(), file->size());
+    (void)qvcore::systemContainerIntact(file->data(), file->size(), system);
     if (auto d = qvcore::openStream(file))
         drive(*d);
     if (auto d = qvcore::openModule(file, qvcore::ModuleEnd::Loop))

@@ -167,13 +167,17 @@ public:
         const HRESULT hr =
             reader_->ReadSample(static_cast<DWORD>(MF_SOURCE_READER_FIRST_AUDIO_STREAM), 0, nullptr,
                                 &flags, &time, sample.put());
-        if (FAILED(hr) || (flags & (MF_SOURCE_READERF_ENDOFSTREAM | MF_SOURCE_READERF_ERROR)) ||
-            (!sample && ++empty > 64)) {
-            ended_ = true;
-            return false;
-        }
-        if (sample)
+        const bool landing = landing_;
+        if (SUCCEEDED(hr) && sample)
             append(sample.get(), time);
+        // Samples that give nothing are passed over, but not forever (those a seek skips whole
+        // do not count).
+        const bool nothing = at_ == pending_.size() / 2 && !landing;
+        if (FAILED(hr) || (flags & (MF_SOURCE_READERF_ENDOFSTREAM | MF_SOURCE_READERF_ERROR)) ||
+            (nothing && ++empty > 64)) {
+            ended_ = true;
+            return at_ < pending_.size() / 2;
+        }
         return true;
     }
 
@@ -199,14 +203,14 @@ private:
                      [](std::int16_t v) { return static_cast<float>(v) * (1.0f / 32768.0f); });
         buffer->Unlock();
         if (landing_) {
-            // A seek lands on a frame at or before the target: drop up to the target.
-            landing_ = false;
+            // A seek lands at or before the target: what comes before it is dropped.
             const std::uint64_t first =
                 (static_cast<std::uint64_t>(std::max<LONGLONG>(time, 0)) * format_.rate +
                  unitsPerSecond / 2) /
                 unitsPerSecond;
-            if (target_ > first)
-                at_ = static_cast<std::size_t>(std::min<std::uint64_t>(target_ - first, frames));
+            const std::uint64_t skip = target_ > first ? target_ - first : 0;
+            at_ = static_cast<std::size_t>(std::min<std::uint64_t>(skip, frames));
+            landing_ = skip >= frames;
         }
     }
 

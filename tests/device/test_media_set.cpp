@@ -101,7 +101,7 @@ TEST_F(MediaSet, EveryEncodedStreamIsHeardAtItsPitchAndHasItsLength) {
 TEST_F(MediaSet, SystemFormatsSeekAndPlayAgainAfterTheirEnd) {
     int tried = 0;
     for (const Medium& m : media) {
-        if (m.kind != "stream" || (m.format != "aac" && m.format != "alac"))
+        if (m.kind != "stream" || (m.format != "aac" && m.format != "alac") || m.seconds > 10)
             continue;
         SCOPED_TRACE(m.name);
         ++tried;

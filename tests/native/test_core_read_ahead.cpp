@@ -110,8 +110,7 @@ TEST(SystemFormats, IntactContainers) {
             << c.name;
 }
 
-// A ramp: frame f holds the value f on both sides. Optionally slow, and counting its thread's
-// calls so that tests can see render never calls it.
+// A ramp: frame f holds the value f on both sides; optionally slow.
 class RampSource final : public qvcore::PcmSource {
 public:
     RampSource(std::uint64_t length, std::chrono::milliseconds delay)

@@ -78,9 +78,9 @@ private:
         std::unique_ptr<PcmSource> source = opener_(info_);
         if (source && info_.rate) {
             const std::size_t frames = std::max<std::size_t>(
-                static_cast<std::size_t>(info_.rate * bufferSeconds_), 2 * chunk);
+                static_cast<std::size_t>(info_.rate * bufferSeconds_), 2 * chunkFrames);
             ring_.assign(2 * frames, 0.0f);
-            chunk_.assign(2 * chunk, 0.0f);
+            chunk_.assign(2 * chunkFrames, 0.0f);
             source_ = source.get();
             prefill();
         } else {
@@ -105,7 +105,7 @@ private:
                 done_.notify_all();
                 continue;
             }
-            if (ended_.load(std::memory_order_relaxed) || space() < chunk) {
+            if (ended_.load(std::memory_order_relaxed) || space() < chunkFrames) {
                 wake_.wait_for(lock, 10ms);
                 continue;
             }
@@ -151,7 +151,7 @@ private:
     }
 
     void readChunk() {
-        const std::size_t n = source_->read(chunk_.data(), chunk);
+        const std::size_t n = source_->read(chunk_.data(), chunkFrames);
         std::uint64_t w = written_.load(std::memory_order_relaxed);
         const std::size_t capacity = ring_.size() / 2;
         for (std::size_t done = 0; done < n;) {
@@ -162,7 +162,7 @@ private:
             w += run;
         }
         written_.store(w, std::memory_order_release);
-        if (n < chunk)
+        if (n < chunkFrames)
             ended_.store(true, std::memory_order_release);
     }
 
@@ -176,7 +176,7 @@ private:
         }
     }
 
-    static constexpr std::size_t chunk = 4096;
+    static constexpr std::size_t chunkFrames = 4096;
 
     PcmSourceOpener opener_;
     double bufferSeconds_;

@@ -234,8 +234,19 @@ private:
     std::uint64_t target_ = 0;
 };
 
-ComPtr<IMFSourceReader> createReader(const char* path, qvcore::SystemFormat format,
-                                     OpenError& error) {
+} // namespace
+
+bool startup() {
+    return api().loaded() && SUCCEEDED(api().startup(MF_VERSION, MFSTARTUP_LITE));
+}
+
+void shutdown() {
+    if (api().loaded())
+        api().shutdown();
+}
+
+ComPtr<IMFSourceReader> openReader(const char* path, qvcore::SystemFormat format,
+                                   OpenError& error) {
     error = OpenError::Refused;
     ComPtr<IMFSourceReader> reader;
     if (!api().loaded())
@@ -253,40 +264,21 @@ ComPtr<IMFSourceReader> createReader(const char* path, qvcore::SystemFormat form
         hr = chooseOutput(reader.get());
     if (FAILED(hr))
         reader.reset(); // the same failure for a missing source or decoder as for damage
-
     return reader;
-}
-
-} // namespace
-
-bool startup() {
-    return api().loaded() && SUCCEEDED(api().startup(MF_VERSION, MFSTARTUP_LITE));
-}
-
-void shutdown() {
-    if (api().loaded())
-        api().shutdown();
-}
-
-ComPtr<IMFSourceReader> openReader(const char* path, qvcore::SystemFormat format,
-                                   OpenError& error) {
-    return createReader(path, format, error);
 }
 
 std::unique_ptr<qvcore::Decoder> openStream(const char* path, qvcore::SystemFormat format,
                                             OpenError& error) {
-    error = OpenError::Refused;
-    const std::string name = path ? path : "";
-    OpenError found = OpenError::Refused; // written on the read-ahead thread before it reports
+    // The opener runs on the read-ahead thread while this one waits for it.
     auto decoder = qvcore::openReadAhead(
         [&](qvcore::PcmSourceInfo& info) -> std::unique_ptr<qvcore::PcmSource> {
             qvdevice::ThreadCom com;
-            ComPtr<IMFSourceReader> reader = createReader(name.c_str(), format, found);
+            ComPtr<IMFSourceReader> reader = openReader(path, format, error);
             Format f;
             if (!reader)
                 return nullptr;
             if (!readFormat(reader.get(), f)) {
-                found = OpenError::Refused;
+                error = OpenError::Refused;
                 return nullptr;
             }
             info.rate = f.rate;
@@ -295,13 +287,13 @@ std::unique_ptr<qvcore::Decoder> openStream(const char* path, qvcore::SystemForm
             // A file that opens but gives no sound at all is damaged.
             int empty = 0;
             if (!source->nextSample(empty)) {
-                found = OpenError::Bad;
+                error = OpenError::Bad;
                 return nullptr;
             }
-            found = OpenError::None;
             return source;
         });
-    error = decoder ? OpenError::None : found;
+    if (decoder)
+        error = OpenError::None;
     return decoder;
 }
 

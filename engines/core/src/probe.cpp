@@ -68,22 +68,29 @@ bool parseMpegHeader(const std::uint8_t* p, MpegHeader& h) {
     return h.length >= 4;
 }
 
-} // namespace
+// A frame header as the probes compare them: its whole length, and a key that must stay the
+// same from frame to frame.
+struct FrameHeader {
+    std::size_t length = 0;
+    unsigned key = 0;
+};
 
-bool mpegFramesAt(const std::uint8_t* d, std::size_t size, int count, int allowEofAfter) {
+// `count` consecutive frames (fewer when they end exactly at the end of the data after
+// `allowEofAfter`; the last may be cut), each read by `parse` from `headerBytes` bytes.
+template <class Parse>
+bool framesAt(const std::uint8_t* d, std::size_t size, int count, int allowEofAfter,
+              std::size_t headerBytes, Parse parse) {
     std::size_t pos = 0;
-    MpegHeader first{};
+    unsigned first = 0;
     for (int i = 0; i < count; ++i) {
         if (pos == size && i >= allowEofAfter)
             return true;
-        if (size - pos < 4)
-            return false;
-        MpegHeader h{};
-        if (!parseMpegHeader(d + pos, h))
+        FrameHeader h;
+        if (size - pos < headerBytes || !parse(d + pos, h))
             return false;
         if (i == 0)
-            first = h;
-        else if (h.version != first.version || h.layer != first.layer || h.rate != first.rate)
+            first = h.key;
+        else if (h.key != first)
             return false;
         if (h.length > size - pos && i + 1 < count)
             return false;
@@ -92,44 +99,36 @@ bool mpegFramesAt(const std::uint8_t* d, std::size_t size, int count, int allowE
     return true;
 }
 
+// ADTS: 12 sync bits, layer 0, a defined sampling index, a frame that holds its header; the
+// version, profile and rate stay the same.
+bool adtsFramesAt(const std::uint8_t* d, std::size_t size) {
+    return framesAt(d, size, 4, 3, 7, [](const std::uint8_t* p, FrameHeader& f) {
+        if (p[0] != 0xFF || (p[1] & 0xF6) != 0xF0 || ((p[2] >> 2) & 0x0F) >= 13)
+            return false;
+        f.length = (std::size_t{p[3] & 3u} << 11) | (std::size_t{p[4]} << 3) | (p[5] >> 5);
+        f.key = (p[1] & 0x08) | (p[2] & 0xFC);
+        return f.length > ((p[1] & 1) ? 7u : 9u);
+    });
+}
+
+} // namespace
+
+bool mpegFramesAt(const std::uint8_t* d, std::size_t size, int count, int allowEofAfter) {
+    return framesAt(d, size, count, allowEofAfter, 4, [](const std::uint8_t* p, FrameHeader& f) {
+        MpegHeader h{};
+        if (!parseMpegHeader(p, h))
+            return false;
+        f.length = h.length;
+        f.key = (h.version << 24) | (h.layer << 20) | h.rate; // version, layer and rate
+        return true;
+    });
+}
+
 } // namespace detail
 
 namespace {
 
 using namespace detail;
-
-// An ADTS header: 12 sync bits, layer 0, a defined sampling index, a frame that holds its header.
-bool adtsFrameAt(const std::uint8_t* p, std::size_t& length, unsigned& format) {
-    if (p[0] != 0xFF || (p[1] & 0xF6) != 0xF0)
-        return false;
-    const unsigned rateIndex = (p[2] >> 2) & 0x0F;
-    const std::size_t header = (p[1] & 1) ? 7 : 9;
-    length = (std::size_t{p[3] & 3u} << 11) | (std::size_t{p[4]} << 3) | (p[5] >> 5);
-    format = (p[1] & 0x08) | (p[2] & 0xFC); // version, profile and rate stay the same
-    return rateIndex < 13 && length > header;
-}
-
-bool adtsFramesAt(const std::uint8_t* d, std::size_t size) {
-    constexpr int count = 4, allowEofAfter = 3;
-    std::size_t pos = 0;
-    unsigned first = 0;
-    for (int i = 0; i < count; ++i) {
-        if (pos == size && i >= allowEofAfter)
-            return true;
-        std::size_t length = 0;
-        unsigned format = 0;
-        if (size - pos < 9 || !adtsFrameAt(d + pos, length, format))
-            return false;
-        if (i == 0)
-            first = format;
-        else if (format != first)
-            return false;
-        if (length > size - pos)
-            return false;
-        pos += length;
-    }
-    return true;
-}
 
 std::size_t id3v2TagsLength(const std::uint8_t* d, std::size_t size) {
     std::size_t pos = 0;

@@ -94,9 +94,10 @@ bool writeSizes(FILE* f) {
     return ok;
 }
 
-// Whether the recording thread is inside the file, and whether the user-interface thread gave
-// the file up to it meanwhile (a write that hangs).
-enum WriteState { NotWriting, Writing, GivenUp };
+// Whether the recording thread is inside the file, whether the user-interface thread gave the
+// file up to it meanwhile (a write that hangs), or whether the file is closed. Each side claims
+// the file by a compare-exchange, so neither writes to a stream the other has closed.
+enum WriteState { NotWriting, Writing, GivenUp, Closed };
 std::atomic<int> writeState;
 
 // What one block did to the file; applied to the shared state only if the file was not given
@@ -178,6 +179,11 @@ void removePath(const char* path) {
 } // namespace
 
 bool openCaptureFile() {
+    // A write given up on still holds the last recording's file and the shared counts.
+    if (writeState == GivenUp) {
+        captureError = EBUSY;
+        return false;
+    }
     captureEnd = CaptureGoesOn;
     captureDataBytes = 0;
     captureError = 0;
@@ -219,13 +225,14 @@ bool openCaptureFile() {
 
 BOOL CALLBACK recordBlockCallback(HRECORD, void* buffer, DWORD length, DWORD) {
     captureBlockCount.fetch_add(1, std::memory_order_relaxed);
+    int idle = NotWriting;
+    if (!writeState.compare_exchange_strong(idle, Writing))
+        return 1; // closed, or given up to a write that hangs
     FILE* file = captureFile;
-    if (!file)
-        return 1;
-    if (captureEnd != CaptureGoesOn)
-        return 0;
-
-    writeState = Writing;
+    if (!file || captureEnd != CaptureGoesOn) {
+        writeState = NotWriting;
+        return file ? 0 : 1;
+    }
     BlockResult r = writeBlock(file, buffer, length);
     if (writeState.exchange(NotWriting) == GivenUp) {
         // The stop gave up waiting for this write: the file is this thread's to finish.
@@ -249,8 +256,10 @@ BOOL CALLBACK recordBlockCallback(HRECORD, void* buffer, DWORD length, DWORD) {
 void finishCaptureFile() {
     if (!captureFile)
         return;
-    int writing = Writing;
-    if (writeState.compare_exchange_strong(writing, GivenUp)) {
+    int state = NotWriting;
+    while (!writeState.compare_exchange_weak(state, state == Writing ? GivenUp : Closed)) {
+    }
+    if (state == Writing) {
         // A write that does not return (a drive that stopped answering): the stream is locked
         // inside it. Leave the file to that write; what reached the disk stays readable, with
         // the sizes of the last update.

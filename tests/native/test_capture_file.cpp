@@ -339,6 +339,11 @@ TEST_F(CaptureFileTest, WriteThatHangsIsLeftToTheRecordingThread) {
     finishCaptureFile();
     EXPECT_EQ(captureEnd, CaptureWriteHung);
     EXPECT_EQ(captureFile, nullptr);
+    // Meanwhile a new recording is refused: the hung write still holds the shared counts.
+    const std::string next = dir + "/next.wav";
+    setPath(next);
+    EXPECT_FALSE(openCaptureFile());
+    EXPECT_EQ(captureError, EBUSY);
 
     // The drive answers again: the write returns, and closes the file.
     char sink[65536];
@@ -347,6 +352,8 @@ TEST_F(CaptureFileTest, WriteThatHangsIsLeftToTheRecordingThread) {
     recording.join();
     close(drive);
     EXPECT_FALSE(accepted);
+    EXPECT_TRUE(openCaptureFile());
+    finishCaptureFile();
 }
 
 } // namespace

@@ -108,7 +108,6 @@ struct RecordState {
 
     Event stopEvent = makeEvent(true);
     Event readyEvent = makeEvent(true);
-    Event neverSet = makeEvent(true);
     Event wake = makeEvent(false);        // the delivery thread has more to do
     Event captureDone = makeEvent(true);  // the capture thread is over
     Event deliveryDone = makeEvent(true); // no more calls will be made
@@ -260,7 +259,7 @@ private:
             const bool silent = s_.system->now() - heardAt_ > slackSeconds;
             if (line_.covered() >= stopAt || !reader_ || silent)
                 break;
-            s_.system->wait(s_.neverSet.get(), pollMs);
+            s_.system->wait(s_.captureDone.get(), pollMs); // not set before this thread ends
         }
         out_.silence(line_.fillTo(stopAt));
         out_.finish();
@@ -365,8 +364,8 @@ std::unique_ptr<Recording> Recording::start(const qvdevice::CaptureSource& sourc
     if (!proc || freq < 8000 || freq > 192000 || (chans != 1 && chans != 2))
         return nullptr;
     auto state = std::make_shared<RecordState>(freq, chans);
-    for (const Event* e : {&state->stopEvent, &state->readyEvent, &state->neverSet, &state->wake,
-                           &state->captureDone, &state->deliveryDone, &state->procDone})
+    for (const Event* e : {&state->stopEvent, &state->readyEvent, &state->wake, &state->captureDone,
+                           &state->deliveryDone, &state->procDone})
         if (!*e)
             return nullptr;
     state->system = &captureSystem();

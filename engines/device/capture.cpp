@@ -42,8 +42,7 @@ std::string toAnsi(const wchar_t* text) {
 
 ComPtr<IMMDeviceEnumerator> makeEnumerator() {
     ComPtr<IMMDeviceEnumerator> e;
-    CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
-                     __uuidof(IMMDeviceEnumerator), e.putVoid());
+    createDeviceEnumerator(e);
     return e;
 }
 
@@ -235,8 +234,7 @@ CaptureStream::~CaptureStream() {
 HRESULT CaptureStream::open(const CaptureSource& source, size_t maxFrames) {
     close();
     ComPtr<IMMDeviceEnumerator> enumerator;
-    HRESULT hr = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
-                                  __uuidof(IMMDeviceEnumerator), enumerator.putVoid());
+    HRESULT hr = createDeviceEnumerator(enumerator);
     if (FAILED(hr))
         return hr;
     ComPtr<IMMDevice> device;
@@ -364,10 +362,14 @@ public:
         return stream;
     }
     double now() override {
-        LARGE_INTEGER t, f;
+        static const double perSecond = [] {
+            LARGE_INTEGER f;
+            QueryPerformanceFrequency(&f);
+            return static_cast<double>(f.QuadPart);
+        }();
+        LARGE_INTEGER t;
         QueryPerformanceCounter(&t);
-        QueryPerformanceFrequency(&f);
-        return static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
+        return static_cast<double>(t.QuadPart) / perSecond;
     }
     bool wait(void* event, unsigned ms) override {
         return WaitForSingleObject(static_cast<HANDLE>(event), ms) == WAIT_OBJECT_0;

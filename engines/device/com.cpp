@@ -1,5 +1,7 @@
 #include "qvdevice/com.h"
 
+#include <mmdeviceapi.h>
+
 namespace qvdevice {
 
 void CallerCom::enter() {
@@ -19,6 +21,11 @@ void CallerCom::leave() {
     if (owned_ && thread_ == GetCurrentThreadId())
         CoUninitialize();
     owned_ = false;
+}
+
+HRESULT createDeviceEnumerator(ComPtr<IMMDeviceEnumerator>& out) {
+    return CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                            __uuidof(IMMDeviceEnumerator), out.putVoid());
 }
 
 } // namespace qvdevice

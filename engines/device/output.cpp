@@ -149,8 +149,7 @@ private:
 };
 
 HRESULT RenderSession::open() {
-    HRESULT hr = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
-                                  __uuidof(IMMDeviceEnumerator), enumerator_.putVoid());
+    HRESULT hr = createDeviceEnumerator(enumerator_);
     if (FAILED(hr))
         return hr;
     hr = enumerator_->GetDefaultAudioEndpoint(eRender, eConsole, device_.put());
@@ -430,8 +429,7 @@ bool OutputStream::needsReopen() const {
     ComPtr<IMMDeviceEnumerator> enumerator;
     ComPtr<IMMDevice> device;
     CoTaskMem<WCHAR> id;
-    if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
-                                __uuidof(IMMDeviceEnumerator), enumerator.putVoid())))
+    if (FAILED(createDeviceEnumerator(enumerator)))
         return false; // cannot ask from this thread
     if (FAILED(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, device.put())) ||
         FAILED(device->GetId(id.put())) || !id.get())

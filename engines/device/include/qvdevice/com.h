@@ -6,6 +6,8 @@
 
 #include <utility>
 
+struct IMMDeviceEnumerator;
+
 namespace qvdevice {
 
 template <class T> class ComPtr {
@@ -87,5 +89,8 @@ private:
     bool owned_ = false;
     DWORD thread_ = 0;
 };
+
+// The system's audio endpoint enumerator (on a thread with COM).
+HRESULT createDeviceEnumerator(ComPtr<IMMDeviceEnumerator>& out);
 
 } // namespace qvdevice

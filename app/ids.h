@@ -37,20 +37,20 @@
 #define IDC_CAPTURE_LABEL 1039
 #define IDC_RECORD 1042
 #define IDC_RECORDER_EXIT 1043
-// Not in the original layout: the progress line under the buttons.
+// Added beside the templates' controls: the progress line under the buttons.
 #define IDC_RECORD_PROGRESS 1044
 
 // Not controls.
 #define TICK_TIMER_ID 1000
 #define TRAY_ICON_ID 1001
 #define WM_TRAYNOTIFY (WM_USER + 10) // 1034
-// Not in the original layout: dock the playlist again once a change of DPI has been handled.
+// Posted after a change of DPI: docks the playlist again once the dialog is rescaled.
 #define WM_REDOCK (WM_APP + 1)
 #define IDM_TRAY_MAXIMIZE 1035
 #define IDM_TRAY_EXIT 1001
 #define IDM_PLAYLIST_CLEAR 1036
 #define IDM_PLAYLIST_REMOVE 1037
-// Not in the original layout: the playlist menu's "Save playlist...".
+// The playlist menu's "Save playlist...", after its template's items.
 #define IDM_PLAYLIST_SAVE 1038
 
 // Hot keys of the main window: the keyboard's media keys, system-wide.

@@ -59,13 +59,8 @@ const char* addJoinedNames(const char* result, WORD fileOffset) {
             continue;
         }
         memcpy(trackPathBuffer + prefixLength, name, nameLength + 1);
-        if (isPlaylistFile(trackPathBuffer)) {
-            if (!addPlaylistFile(trackPathBuffer))
-                failure = TEXT_PATH_TOO_LONG;
-        } else {
-            appendTrack(trackPathBuffer);
-            widenForPath(trackPathBuffer);
-        }
+        if (!addPathOrPlaylist(trackPathBuffer))
+            failure = TEXT_PATH_TOO_LONG;
         trackPathBuffer[prefixLength] = '\0';
     }
     return failure;
@@ -81,10 +76,7 @@ const char* addChosenFiles(const char* result, WORD fileOffset) {
     // One file goes in as the dialog gave it, without widening the list.
     if (strnlen(result, resultSize) >= trackPathSize)
         return TEXT_PATH_TOO_LONG;
-    if (isPlaylistFile(result))
-        return addPlaylistFile(result) ? nullptr : TEXT_PATH_TOO_LONG;
-    appendTrack(result);
-    return nullptr;
+    return addPathOrPlaylist(result, false) ? nullptr : TEXT_PATH_TOO_LONG;
 }
 
 void addTracksFromOpenDialog() {

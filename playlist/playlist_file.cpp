@@ -12,6 +12,7 @@
 #include "app/texts.h"
 #include "playlist/playlist_entries.h"
 #include "qvwin32/handle.h"
+#include "qvwin32/text.h"
 
 namespace {
 
@@ -21,11 +22,6 @@ const DWORD largestPlaylist = 256u << 20;
 const int deepestNesting = 16;
 
 enum Encoding { Utf8, SystemCodePage };
-
-bool endsWith(const char* text, const char* ending) {
-    size_t length = strlen(text), endingLength = strlen(ending);
-    return length >= endingLength && lstrcmpiA(text + length - endingLength, ending) == 0;
-}
 
 bool endsWith(const std::wstring& text, const wchar_t* ending) {
     size_t endingLength = wcslen(ending);
@@ -294,12 +290,12 @@ bool writeAll(HANDLE file, const std::string& bytes) {
 } // namespace
 
 bool isPlaylistFile(const char* path) {
-    return endsWith(path, ".m3u") || endsWith(path, ".m3u8") || endsWith(path, ".pls");
+    return isPlaylistName(qvwin32::widen(path));
 }
 
 bool addPlaylistFile(const char* path) {
     Reader reader;
-    std::wstring full = fullPath(toWide(CP_ACP, path, -1).c_str());
+    std::wstring full = fullPath(qvwin32::widen(path));
     if (!full.empty())
         reader.read(full, 0);
     // Room for all of them at once, rather than growing the list entry by entry.
@@ -327,9 +323,18 @@ bool addPlaylistFile(const char* path) {
     return !reader.tooLong;
 }
 
+bool addPathOrPlaylist(const char* path, bool widen) {
+    if (isPlaylistFile(path))
+        return addPlaylistFile(path);
+    appendTrack(path);
+    if (widen)
+        widenForPath(path);
+    return true;
+}
+
 const char* savePlaylistFile(const char* path) {
     static std::string failure;
-    std::wstring target = fullPath(toWide(CP_ACP, path, -1).c_str());
+    std::wstring target = fullPath(qvwin32::widen(path));
     if (target.empty()) {
         failure = std::string("Can't save the playlist to ") + path + ": the name is not valid.";
         return failure.c_str();

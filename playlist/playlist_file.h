@@ -11,6 +11,10 @@ bool isPlaylistFile(const char* path);
 // passed over. Returns false when some were refused because their paths do not fit a buffer.
 bool addPlaylistFile(const char* path);
 
+// A file the user added: a playlist file's entries, or the file itself (widening the list for
+// its path when `widen`). False when a playlist's entries were refused as addPlaylistFile says.
+bool addPathOrPlaylist(const char* path, bool widen = true);
+
 // Writes every entry of the playlist to path as M3U8 (UTF-8, full paths) through a temporary
 // file that then replaces path. Returns null, or why it failed.
 const char* savePlaylistFile(const char* path);

@@ -61,12 +61,7 @@ void addDroppedFiles(HDROP drop) {
             skipped = true;
             continue;
         }
-        if (isPlaylistFile(trackPathBuffer)) {
-            skipped = !addPlaylistFile(trackPathBuffer) || skipped;
-            continue;
-        }
-        appendTrack(trackPathBuffer);
-        widenForPath(trackPathBuffer);
+        skipped = !addPathOrPlaylist(trackPathBuffer) || skipped;
     }
     releaseDrop(drop);
     reselectAndRecount();

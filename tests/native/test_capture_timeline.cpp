@@ -2,6 +2,7 @@
 // delivered, never between packets that follow each other. Rate 1000, so frames read as ms.
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 #include "qvcore/capture_timeline.h"
@@ -37,48 +38,44 @@ TEST_P(CaptureTimelineTest, PlacesZerosOnlyWhereNothingWasDelivered) {
     }
 }
 
+// A packet of 10 frames at `position`, and the zeros put before it.
+Step packet(double time, uint64_t position, uint64_t zeros = 0, bool discontinuity = false) {
+    return {time, position, 10, discontinuity, zeros};
+}
+// A wait with nothing delivered up to `time`, and the zeros it gives.
+Step wait(double time, uint64_t zeros) {
+    return {time, 0, 0, false, zeros};
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, CaptureTimelineTest,
     ::testing::Values(
         // A device clock 10 % slow and one 10 % fast: packets that follow on get nothing.
         Case{"SlowClock",
-             {{100.0, 0, 10, false, 0},
-              {100.011, 10, 10, false, 0},
-              {100.022, 20, 10, false, 0},
-              {100.033, 30, 10, false, 0}}},
-        Case{"FastClock",
-             {{100.0, 0, 10, false, 0}, {100.009, 10, 10, false, 0}, {100.018, 20, 10, false, 0}}},
+             {packet(100.0, 0), packet(100.011, 10), packet(100.022, 20), packet(100.033, 30)}},
+        Case{"FastClock", {packet(100.0, 0), packet(100.009, 10), packet(100.018, 20)}},
         // A late first packet, then a loopback silent for two seconds.
         Case{"LateStartAndPause",
-             {{100.5, 0, 10, false, 500},
-              {100.51, 10, 10, false, 0},
-              {102.52, 2020, 10, false, 2000}}},
+             {packet(100.5, 0, 500), packet(100.51, 10), packet(102.52, 2020, 2000)}},
         // Zeros given while waiting count towards the pause; the rest comes with the packet.
         Case{"PauseFilledWhileWaiting",
-             {{100.0, 0, 10, false, 0},
-              {101.01, 0, 0, false, 1000},
-              {102.01, 2010, 10, true, 1000},
-              {102.02, 2020, 10, false, 0}}},
+             {packet(100.0, 0), wait(101.01, 1000), packet(102.01, 2010, 1000, true),
+              packet(102.02, 2020)}},
         // Packets that were only late after zeros were given follow those zeros directly.
         Case{"LateButContiguous",
-             {{100.0, 0, 10, false, 0},
-              {100.3, 0, 0, false, 290},
-              {100.01, 10, 10, false, 0},
-              {100.02, 20, 10, false, 0}}},
+             {packet(100.0, 0), wait(100.3, 290), packet(100.01, 10), packet(100.02, 20)}},
         // Positions that go on across a silence the device did not flag: its time tells.
         Case{"PauseWithoutPositionJump",
-             {{100.0, 0, 10, false, 0}, {102.01, 10, 10, false, 2000}, {102.02, 20, 10, false, 0}}},
+             {packet(100.0, 0), packet(102.01, 10, 2000), packet(102.02, 20)}},
         // No time stamps: a jump in the positions is the time lost.
-        Case{"NoTimeStamps",
-             {{-1, 0, 10, false, 0}, {-1, 10, 10, false, 0}, {-1, 520, 10, false, 500}}}),
+        Case{"NoTimeStamps", {packet(-1, 0), packet(-1, 10), packet(-1, 520, 500)}}),
     [](const auto& info) { return info.param.name; });
 
 TEST(CaptureTimeline, KeepsOnlyWhatWasCapturedBeforeTheStop) {
     qvcore::CaptureTimeline line(0.0);
     line.newSource(1000);
-    EXPECT_EQ(line.framesBefore({0, 1.0, 10, false}, 1.004), 4u);
-    EXPECT_EQ(line.framesBefore({0, 1.0, 10, false}, 1.5), 10u);
-    EXPECT_EQ(line.framesBefore({0, 1.0, 10, false}, 1.0), 0u);
+    for (const auto& [stop, kept] : {std::pair{1.004, 4u}, {1.5, 10u}, {1.0, 0u}})
+        EXPECT_EQ(line.framesBefore({0, 1.0, 10, false}, stop), kept) << "stop at " << stop;
 }
 
 } // namespace

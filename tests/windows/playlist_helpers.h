@@ -100,7 +100,9 @@ private:
     HWND window;
 };
 
-inline std::vector<std::string> playlistEntries() {
+using Entries = std::vector<std::string>;
+
+inline Entries playlistEntries() {
     std::vector<std::string> entries;
     int count = (int)SendMessageA(playlistBox, LB_GETCOUNT, 0, 0);
     for (int i = 0; i < count; ++i) {

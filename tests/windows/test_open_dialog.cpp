@@ -5,41 +5,23 @@
 #include "playlist/open_dialog.h"
 #include "tests/windows/main_window_fixture.h"
 #include "tests/windows/playlist_helpers.h"
+#include "tests/windows/temp_files.h"
 
 namespace {
 
-using Entries = std::vector<std::string>;
+const int filterCombo = cmb1;
 
-const int fileNameCombo = 0x47C; // cmb13
-const int fileNameEdit = 0x480;  // edt1
-const int filterCombo = 0x470;   // cmb1
-
-class OpenDialog : public MainWindowTest {
+class OpenDialog : public MainWindowTest, protected TempFiles {
 protected:
     void SetUp() override {
         MainWindowTest::SetUp();
-        char temp[MAX_PATH] = "";
-        GetTempPathA(sizeof temp, temp);
-        folder = std::string(temp) + "qvtest-" + std::to_string(GetCurrentProcessId());
-        makeFolder(folder);
+        makeTempFolder("qvtest-");
         current = this;
     }
     void TearDown() override {
-        for (auto it = created.rbegin(); it != created.rend(); ++it)
-            if (!DeleteFileA(it->c_str()))
-                RemoveDirectoryA(it->c_str());
+        removeTempFiles();
         current = nullptr;
         MainWindowTest::TearDown();
-    }
-    void makeFolder(const std::string& path) {
-        CreateDirectoryA(path.c_str(), nullptr);
-        created.push_back(path);
-    }
-    std::string makeFile(const std::string& path) {
-        CloseHandle(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-        created.push_back(path);
-        return path;
     }
 
     // Each step is typed in the file name box and Open pressed; an empty step presses Cancel.
@@ -73,9 +55,7 @@ protected:
             PostMessageA(test->dialog, WM_COMMAND, IDCANCEL, 0);
             return;
         }
-        HWND name = GetDlgItem(test->dialog, fileNameCombo);
-        if (!name)
-            name = GetDlgItem(test->dialog, fileNameEdit);
+        HWND name = fileNameBox(test->dialog);
         SetWindowTextA(name, test->pending.front().c_str());
         test->pending.erase(test->pending.begin());
         PostMessageA(test->dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
@@ -93,8 +73,6 @@ protected:
     }
 
     static inline OpenDialog* current = nullptr;
-    std::string folder;
-    std::vector<std::string> created;
     std::vector<std::string> pending;
     HWND dialog = nullptr;
     HWND owner = nullptr;

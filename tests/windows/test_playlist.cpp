@@ -5,8 +5,6 @@
 
 namespace {
 
-using Entries = std::vector<std::string>;
-
 class Playlist : public MainWindowTest {
 protected:
     // A path of exactly n characters.

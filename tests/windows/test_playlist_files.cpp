@@ -7,54 +7,32 @@
 #include "playlist/playlist_file.h"
 #include "tests/windows/main_window_fixture.h"
 #include "tests/windows/playlist_helpers.h"
+#include "tests/windows/temp_files.h"
+#include "tests/support/bytes.h"
+#include "qvwin32/handle.h"
 
 namespace {
 
-using Entries = std::vector<std::string>;
-
-class PlaylistFiles : public MainWindowTest {
+class PlaylistFiles : public MainWindowTest, protected TempFiles {
 protected:
     void SetUp() override {
         MainWindowTest::SetUp();
-        char temp[MAX_PATH] = "";
-        GetTempPathA(sizeof temp, temp);
-        folder = std::string(temp) + "qvlists-" + std::to_string(GetCurrentProcessId());
-        makeFolder(folder);
+        makeTempFolder("qvlists-");
         makeFolder(folder + "\\sub");
         for (const char* name : {"a.ogg", "b.xm", "sub\\c.it", "Тон ля.ogg", "café.mod"})
             write(name, "");
     }
     void TearDown() override {
-        for (auto it = created.rbegin(); it != created.rend(); ++it)
-            if (!DeleteFileA(it->c_str()))
-                RemoveDirectoryA(it->c_str());
+        removeTempFiles();
         MainWindowTest::TearDown();
-    }
-    void makeFolder(const std::string& path) {
-        CreateDirectoryA(path.c_str(), nullptr);
-        created.push_back(path);
     }
     // Writes bytes under the test's folder; returns the full path.
     std::string write(const std::string& name, const std::string& bytes) {
-        std::string path = folder + "\\" + name;
-        HANDLE file =
-            CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        DWORD written = 0;
-        WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
-        CloseHandle(file);
-        created.push_back(path);
-        return path;
+        return makeFile(folder + "\\" + name, bytes);
     }
     std::string read(const std::string& path) {
-        std::string bytes;
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-        char chunk[4096];
-        DWORD got = 0;
-        while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got)
-            bytes.append(chunk, got);
-        CloseHandle(file);
-        return bytes;
+        const testsupport::Bytes bytes = testsupport::readFile(std::filesystem::u8path(path));
+        return std::string(bytes.begin(), bytes.end());
     }
     Entries under(const Entries& names) {
         Entries paths;
@@ -62,8 +40,6 @@ protected:
             paths.push_back(folder + "\\" + name);
         return paths;
     }
-    std::string folder;
-    std::vector<std::string> created;
 };
 
 TEST_F(PlaylistFiles, DroppedPlaylistsAddTheFilesTheyName) {
@@ -145,9 +121,7 @@ TEST_F(PlaylistFiles, ASavedPlaylistReadsBackTheSame) {
     boxes.onDialog([&](HWND dialog) {
         if (windowText(dialog) != "Save playlist")
             return false;
-        HWND name =
-            GetDlgItem(dialog, 0x47C) ? GetDlgItem(dialog, 0x47C) : GetDlgItem(dialog, 0x480);
-        SetWindowTextA(name, chosen.c_str());
+        SetWindowTextA(fileNameBox(dialog), chosen.c_str());
         PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         return true;
     });
@@ -163,17 +137,16 @@ TEST_F(PlaylistFiles, AFailedSaveSaysWhyAndKeepsTheEarlierFile) {
     dropOn(main, under({"a.ogg"}));
     std::string earlier = write("kept.m3u8", "#EXTM3U\r\nearlier\r\n");
     // Held open by another program, unshared: it cannot be replaced.
-    HANDLE held = CreateFileA(earlier.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    qvwin32::Handle held(
+        CreateFileA(earlier.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     const char* failure = savePlaylistFile(earlier.c_str());
-    CloseHandle(held);
+    held.reset();
     ASSERT_NE(failure, nullptr);
     EXPECT_NE(std::string(failure).find(earlier), std::string::npos) << failure;
     EXPECT_EQ(read(earlier), "#EXTM3U\r\nearlier\r\n");
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*.tmp").c_str(), &found);
-    EXPECT_EQ(search, INVALID_HANDLE_VALUE) << found.cFileName;
-    if (search != INVALID_HANDLE_VALUE)
-        FindClose(search);
+    qvwin32::FindHandle search(FindFirstFileA((folder + "\\*.tmp").c_str(), &found));
+    EXPECT_FALSE(search) << found.cFileName;
 
     failure = savePlaylistFile((folder + "\\nowhere\\list.m3u8").c_str());
     ASSERT_NE(failure, nullptr);

@@ -1,7 +1,6 @@
 #include "qvmidi/sound_bank.h"
 
 #include <math.h>
-#include <stdio.h>
 #include <string.h>
 
 #include <algorithm>
@@ -516,23 +515,18 @@ bool readDls(const uint8_t* data, size_t size, SoundBank& bank, std::string* err
 }
 
 std::shared_ptr<const SoundBank> loadSoundBank(const std::string& path, std::string* error) {
-    FILE* file = qvcore::openFile(path.c_str(), "rb");
-    if (!file) {
+    const auto file = qvcore::FileData::open(path.c_str());
+    const size_t limit = 512u << 20; // larger banks are not General MIDI sets we can hold
+    if (!file || file->size() > limit) {
         if (error)
             *error = "cannot open " + path;
         return nullptr;
     }
-    std::vector<uint8_t> bytes;
-    const size_t limit = 512u << 20; // larger banks are not General MIDI sets we can hold
-    uint8_t chunk[65536];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, file)) > 0 && bytes.size() < limit)
-        bytes.insert(bytes.end(), chunk, chunk + n);
-    fclose(file);
+    const uint8_t* bytes = file->data();
+    const size_t size = file->size();
     auto bank = std::make_shared<SoundBank>();
-    bool ok = looksLikeSoundFont(bytes.data(), bytes.size())
-                  ? readSoundFont(bytes.data(), bytes.size(), *bank, error)
-                  : readDls(bytes.data(), bytes.size(), *bank, error);
+    bool ok = looksLikeSoundFont(bytes, size) ? readSoundFont(bytes, size, *bank, error)
+                                              : readDls(bytes, size, *bank, error);
     if (!ok)
         return nullptr;
     return bank;

@@ -10,7 +10,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
-#include <map>
+#include <set>
 #include <mutex>
 
 #include "qvdevice/output.h"
@@ -100,7 +100,7 @@ void renderProbeTone(void* user, float* stereo, uint32_t frames) {
 }
 
 std::mutex probeLock;
-std::map<std::wstring, bool> probeWorks;
+std::set<std::wstring> probeWorks; // devices whose loopback was heard
 
 bool runProbe() {
     uint32_t phase = 0;
@@ -128,8 +128,7 @@ bool runProbe() {
     return heard;
 }
 
-} // namespace
-
+// True for names that say the endpoint carries what the card plays.
 bool isWaveName(const std::string& name) {
     static const char* const marks[] = {"stereo mix", "what u hear", "wave out mix", "loopback",
                                         "monitor of"};
@@ -138,16 +137,23 @@ bool isWaveName(const std::string& name) {
                        [&](const char* m) { return n.find(m) != std::string::npos; });
 }
 
+} // namespace
+
 bool rememberedProbe(const std::wstring& device, bool (*probe)()) {
     std::lock_guard<std::mutex> lock(probeLock);
     if (probeWorks.count(device))
         return true;
     const bool works = probe();
     if (works)
-        probeWorks[device] = true;
+        probeWorks.insert(device);
     return works;
 }
 
+namespace {
+
+// True when the loopback of the default output delivers what plays: it renders a faint tone for
+// a moment and looks for it. A device that works is remembered; one that failed is tried again
+// at the next call (it may only have been busy).
 bool probeLoopback() {
     auto enumerator = makeEnumerator();
     ComPtr<IMMDevice> output;
@@ -156,6 +162,8 @@ bool probeLoopback() {
     return rememberedProbe(deviceId(output.get()), runProbe);
 }
 
+// Loopback of the default output first (when probeLoopback says it works), then every active
+// capture endpoint in the system's order. Call on a thread with COM.
 std::vector<CaptureSource> listCaptureSources(bool withLoopback) {
     std::vector<CaptureSource> sources;
     auto enumerator = makeEnumerator();
@@ -194,6 +202,8 @@ std::vector<CaptureSource> listCaptureSources(bool withLoopback) {
     }
     return sources;
 }
+
+} // namespace
 
 // Tells a loopback that the default output changed: what plays goes elsewhere from then on.
 struct CaptureStream::Watch : IMMNotificationClient {

@@ -33,7 +33,6 @@ public:
 
     // Time up to which the recording accounts for the source.
     double covered() const { return covered_; }
-    std::uint32_t rate() const { return rate_; }
 
 private:
     std::uint32_t rate_ = 0;

@@ -25,19 +25,9 @@ struct CaptureSource {
     std::string name; // friendly name, in the ANSI code page
 };
 
-// Loopback of the default output first (when probeLoopback says it works), then every active
-// capture endpoint in the system's order. Call on a thread with COM.
-std::vector<CaptureSource> listCaptureSources(bool withLoopback);
-
-// True when the loopback of the default output delivers what plays: it renders a faint tone for
-// a moment and looks for it. A device that works is remembered; one that failed is tried again
-// at the next call (it may only have been busy).
-bool probeLoopback();
-// The memory behind probeLoopback, with the probe to run when the answer is not known.
+// Whether the loopback of a device works, remembered once it did (a device that failed is
+// tried again at the next call: it may only have been busy); `probe` runs when not known.
 bool rememberedProbe(const std::wstring& device, bool (*probe)());
-
-// True for names that say the endpoint carries what the card plays.
-bool isWaveName(const std::string& name);
 
 // What the device says of one packet.
 struct PacketInfo {
@@ -93,7 +83,6 @@ public:
     // `maxFrames`: the most read() will be asked for at once (buffers are sized here).
     HRESULT open(const CaptureSource& source, size_t maxFrames);
     void close();
-    bool isOpen() const { return static_cast<bool>(capture_); }
     uint32_t rate() const override { return format_.rate; }
 
     // Silent packets give zeros. After a failure (device gone) it returns 0 and lost() is true.

@@ -44,8 +44,9 @@ class SampleQueue {
 public:
     explicit SampleQueue(size_t samples) : ring_(samples) {}
 
-    // What does not fit is owed, and made up with zeros once there is room, so that the
-    // recording keeps its length even when its writer fell hopelessly behind.
+    // What does not fit is owed, and made up with zeros at the next push that finds room, so
+    // that the recording keeps its length while its writer catches up (zeros still owed when
+    // the capture ends are not written).
     void push(const int16_t* data, size_t n) {
         size_t room = ring_.size() - static_cast<size_t>(head_ - tail_.load());
         const size_t zeros = static_cast<size_t>(std::min<uint64_t>(owed_, room));

@@ -60,6 +60,8 @@ TEST_F(MediaKeys, EachKeyActsAsItsButtonFromEitherWindowAndAsAHotKey) {
         {APPCOMMAND_MEDIA_PAUSE, 0, Playing, {IDC_PAUSE}},
         {APPCOMMAND_MEDIA_PAUSE, 0, Paused, {}},
     };
+    SendMessageA(playlistBox, LB_ADDSTRING, 0, (LPARAM) "C:\\a.ogg");
+    SendMessageA(playlistBox, LB_SETCURSEL, 0, 0);
     CommandsTaken taken(main);
     for (const auto& row : rows) {
         isPlaying = row.state != Idle;
@@ -87,6 +89,41 @@ TEST_F(MediaKeys, EachKeyActsAsItsButtonFromEitherWindowAndAsAHotKey) {
     EXPECT_EQ(SendMessageA(main, WM_APPCOMMAND, (WPARAM)main,
                            MAKELPARAM(0, APPCOMMAND_VOLUME_UP | FAPPCOMMAND_KEY)),
               0);
+}
+
+// The keys are system-wide: with nothing to play they must not pop a box over another program.
+TEST_F(MediaKeys, WithNothingToPlayNoKeyOpensAWindow) {
+    const int appCommands[] = {APPCOMMAND_MEDIA_PLAY_PAUSE, APPCOMMAND_MEDIA_PLAY,
+                               APPCOMMAND_MEDIA_NEXTTRACK, APPCOMMAND_MEDIA_PREVIOUSTRACK,
+                               APPCOMMAND_MEDIA_STOP};
+    const int hotKeys[] = {HOTKEY_PLAY_PAUSE, HOTKEY_NEXT, HOTKEY_PREVIOUS, HOTKEY_STOP};
+    const struct {
+        const char* name;
+        std::vector<const char*> entries;
+        int trackCountLeft; // what a clear leaves behind
+    } lists[] = {
+        {"fresh start", {}, 0},
+        {"cleared after three tracks", {}, 3},
+        {"entries, none selected", {"C:\\a.ogg", "C:\\b.ogg"}, 2},
+    };
+    for (const auto& list : lists) {
+        SendMessageA(playlistBox, LB_RESETCONTENT, 0, 0);
+        for (const char* entry : list.entries)
+            SendMessageA(playlistBox, LB_ADDSTRING, 0, (LPARAM)entry);
+        trackCount = list.trackCountLeft;
+        currentIndex = -1;
+        boxes.clear();
+        for (int appCommand : appCommands)
+            PostMessageA(main, WM_APPCOMMAND, (WPARAM)main,
+                         MAKELPARAM(0, appCommand | FAPPCOMMAND_KEY));
+        for (int hotKey : hotKeys)
+            PostMessageA(main, WM_HOTKEY, hotKey, 0);
+        pumpMessages(300);
+        EXPECT_TRUE(boxes.boxes().empty()) << list.name << ": " << boxes.boxes()[0].text;
+        EXPECT_TRUE(fake::callsStartingWith({"FMUSIC_LoadSong", "FSOUND_Stream_Open"}).empty())
+            << list.name;
+        EXPECT_FALSE(isPlaying) << list.name;
+    }
 }
 
 // A key another program holds stays with it, quietly; the close sequence gives ours back.

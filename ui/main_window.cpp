@@ -71,6 +71,7 @@ void onInitDialog(HWND window) {
     // place when first shown.
     dockPlaylist();
     registerMediaKeys(window);
+    allowTaskbarCreated(window);
 }
 
 void onVolumeScroll(WPARAM wParam, LPARAM lParam) {

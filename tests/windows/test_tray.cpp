@@ -3,6 +3,7 @@
 #include "app/ids.h"
 #include "app/state.h"
 #include "tests/windows/main_window_fixture.h"
+#include "ui/main_window.h"
 #include "ui/tray.h"
 
 namespace {
@@ -182,6 +183,40 @@ TEST_F(TrayTest, RestartedShellGetsTheIconBackWhileInTheTray) {
     EXPECT_TRUE(onTrayMessage(taskbarCreated));
     EXPECT_TRUE(iconShown());
     EXPECT_FALSE(IsWindowVisible(main));
+}
+
+// Elevated, the window would never hear of a restarted shell unless it lets the message in.
+TEST_F(TrayTest, TaskbarCreatedIsLetInAndBringsTheIconBack) {
+    struct Call {
+        HWND window;
+        UINT message;
+        DWORD action;
+        bool status;
+    };
+    static std::vector<Call> filterCalls;
+    filterCalls.clear();
+    auto real = changeMessageFilter;
+    changeMessageFilter = [](HWND window, UINT message, DWORD action,
+                             PCHANGEFILTERSTRUCT status) -> BOOL {
+        filterCalls.push_back({window, message, action, status != nullptr});
+        return TRUE;
+    };
+    DestroyWindow(main);
+    main = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr,
+                              mainWindowProc, 0);
+    changeMessageFilter = real;
+    ASSERT_NE(main, nullptr);
+    const UINT taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+    ASSERT_EQ(filterCalls.size(), 1u);
+    EXPECT_EQ(filterCalls[0].window, main);
+    EXPECT_EQ(filterCalls[0].message, taskbarCreated);
+    EXPECT_EQ(filterCalls[0].action, (DWORD)MSGFLT_ALLOW);
+    EXPECT_FALSE(filterCalls[0].status);
+
+    goToTrayByTheBox();
+    Shell_NotifyIconA(NIM_DELETE, &trayIconData);
+    SendMessageA(main, taskbarCreated, 0, 0);
+    EXPECT_TRUE(iconShown());
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "app/dpi.h"
 #include "app/ids.h"
 #include "app/state.h"
 #include "app/texts.h"
@@ -352,7 +353,7 @@ void onEndSession(HWND window, bool ending) {
 
 } // namespace
 
-INT_PTR CALLBACK recorderWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK recorderWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG: onInitDialog(window); return FALSE;
     case WM_COMMAND:
@@ -369,6 +370,7 @@ INT_PTR CALLBACK recorderWindowProc(HWND window, UINT message, WPARAM wParam, LP
     case WM_ENDSESSION: onEndSession(window, wParam != FALSE); return FALSE;
     case WM_DESTROY: teardown(window, false); return FALSE;
     case WM_SETFOCUS: SetFocus(window); return FALSE;
+    case WM_DPICHANGED: followDpiChange(window, lParam); return FALSE;
     }
     return FALSE;
 }

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "bass23.h"
@@ -142,52 +141,37 @@ TEST(Volumes, OutOfRangeValuesAreClamped) {
     EXPECT_TRUE(FSOUND_SetVolume(FSOUND_ALL, 256));
 }
 
-// The playlist holds paths of up to 1023 bytes: every player opens one past MAX_PATH.
-TEST(LongPaths, AFileWhosePathHas300CharactersIsTakenAndPlayed) {
+// The playlist holds paths of up to 1023 bytes: one past MAX_PATH opens and plays.
+TEST(LongPaths, AFileWhosePathHas300CharactersIsPlayed) {
     // Made through the prefixed UTF-16 form: Wine's 8-bit calls stop at MAX_PATH.
-    auto prefixed = [](const std::string& path) {
-        return L"\\\\?\\" + std::wstring(path.begin(), path.end());
+    auto prefixed = [](const std::string& p) {
+        return L"\\\\?\\" + std::wstring(p.begin(), p.end());
     };
     const std::string any = writeTemp("short.wav", {});
-    std::string folder = any.substr(0, any.rfind('\\'));
-    std::vector<std::string> made;
-    while (folder.size() < 240) {
-        folder += "\\" + std::string(40, 'f');
-        ASSERT_TRUE(CreateDirectoryW(prefixed(folder).c_str(), nullptr)) << folder.size();
-        made.push_back(folder);
+    std::vector<std::string> made = {any.substr(0, any.rfind('\\'))};
+    while (made.back().size() < 240) {
+        made.push_back(made.back() + "\\" + std::string(40, 'f'));
+        ASSERT_TRUE(CreateDirectoryW(prefixed(made.back()).c_str(), nullptr));
     }
-    auto place = [&](const char* extension, const qvgen::Bytes& bytes) {
-        std::string path = folder + "\\";
-        path += std::string(300 - path.size() - std::strlen(extension), 'n') + extension;
-        HANDLE f = CreateFileW(prefixed(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
-                               nullptr);
-        DWORD written = 0;
-        EXPECT_TRUE(
-            WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
-        CloseHandle(f);
-        made.push_back(path);
-        return path;
-    };
+    std::string path = made.back() + "\\";
+    path += std::string(300 - path.size() - 4, 'n') + ".wav";
     qvgen::WavSpec wav;
     wav.frequency = 660.0;
-    wav.seconds = 3.0;
-    const std::string tone = place(".wav", qvgen::wavTone(wav));
-    qvgen::ModuleSpec xm;
-    xm.format = ModuleFormat::Xm;
-    const std::string module = place(".xm", qvgen::module(xm));
-    ASSERT_EQ(tone.size(), 300u);
-    ASSERT_EQ(module.size(), 300u);
+    const qvgen::Bytes bytes = qvgen::wavTone(wav);
+    HANDLE f =
+        CreateFileW(prefixed(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+    CloseHandle(f);
 
-    FSOUND_STREAM* stream = FSOUND_Stream_Open(tone.c_str(), streamMode, 0, 0);
+    FSOUND_STREAM* stream = FSOUND_Stream_Open(path.c_str(), streamMode, 0, 0);
     ASSERT_NE(stream, nullptr);
     EXPECT_GE(FSOUND_Stream_Play(FSOUND_FREE, stream), 0);
     EXPECT_TRUE(waitUntilHeard(wav.frequency));
     FSOUND_Stream_Close(stream);
-    expectTakers(module, true, false, true);
-
-    for (auto at = made.rbegin(); at != made.rend(); ++at)
-        if (!DeleteFileW(prefixed(*at).c_str()))
-            RemoveDirectoryW(prefixed(*at).c_str());
+    DeleteFileW(prefixed(path).c_str());
+    for (size_t i = made.size() - 1; i > 0; --i)
+        RemoveDirectoryW(prefixed(made[i]).c_str());
 }
 
 TEST(Handles, ZeroStaleAndMadeUpHandlesAreRefused) {

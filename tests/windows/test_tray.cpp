@@ -3,7 +3,6 @@
 #include "app/ids.h"
 #include "app/state.h"
 #include "tests/windows/main_window_fixture.h"
-#include "ui/main_window.h"
 #include "ui/tray.h"
 
 namespace {
@@ -185,36 +184,23 @@ TEST_F(TrayTest, RestartedShellGetsTheIconBackWhileInTheTray) {
     EXPECT_FALSE(IsWindowVisible(main));
 }
 
-// Elevated, the window would never hear of a restarted shell unless it lets the message in.
+// Elevated, the window hears of a restarted shell only if it lets the message in.
 TEST_F(TrayTest, TaskbarCreatedIsLetInAndBringsTheIconBack) {
-    struct Call {
-        HWND window;
-        UINT message;
-        DWORD action;
-        bool status;
-    };
-    static std::vector<Call> filterCalls;
-    filterCalls.clear();
+    static std::vector<std::vector<UINT_PTR>> allowed;
+    allowed.clear();
     auto real = changeMessageFilter;
-    changeMessageFilter = [](HWND window, UINT message, DWORD action,
-                             PCHANGEFILTERSTRUCT status) -> BOOL {
-        filterCalls.push_back({window, message, action, status != nullptr});
+    changeMessageFilter = [](HWND w, UINT message, DWORD action, PCHANGEFILTERSTRUCT status) {
+        allowed.push_back({(UINT_PTR)w, message, action, status != nullptr});
         return TRUE;
     };
-    DestroyWindow(main);
-    main = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr,
-                              mainWindowProc, 0);
+    recreateMain();
     changeMessageFilter = real;
-    ASSERT_NE(main, nullptr);
     const UINT taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
-    ASSERT_EQ(filterCalls.size(), 1u);
-    EXPECT_EQ(filterCalls[0].window, main);
-    EXPECT_EQ(filterCalls[0].message, taskbarCreated);
-    EXPECT_EQ(filterCalls[0].action, (DWORD)MSGFLT_ALLOW);
-    EXPECT_FALSE(filterCalls[0].status);
+    EXPECT_EQ(allowed, (std::vector<std::vector<UINT_PTR>>{
+                           {(UINT_PTR)main, taskbarCreated, MSGFLT_ALLOW, false}}));
 
     goToTrayByTheBox();
-    Shell_NotifyIconA(NIM_DELETE, &trayIconData);
+    Shell_NotifyIconA(NIM_DELETE, &trayIconData); // what a shell restart does to it
     SendMessageA(main, taskbarCreated, 0, 0);
     EXPECT_TRUE(iconShown());
 }

@@ -5,8 +5,7 @@
 #include "app/ids.h"
 #include "app/state.h"
 
-BOOL(WINAPI* changeMessageFilter)
-(HWND, UINT, DWORD, PCHANGEFILTERSTRUCT) = ChangeWindowMessageFilterEx;
+MessageFilterProc changeMessageFilter = ChangeWindowMessageFilterEx;
 
 namespace {
 

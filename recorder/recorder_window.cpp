@@ -197,7 +197,6 @@ void reportCaptureEnd(HWND window, CaptureEnd end, const Loss& loss) {
         return;
     }
     if (end == CaptureWriteHung) {
-        lstrcpynA(pendingPath, capturePath, sizeof pendingPath);
         snprintf(text, sizeof text,
                  "The recording was stopped. The drive is slow to take the last of it, so %s is "
                  "still being written; it will be completed as soon as the drive is done.\n%s",
@@ -255,6 +254,8 @@ void stopRecording(HWND window, bool tell) {
     finishCaptureFile();
     showSavedFile(window, loss);
     end = captureEnd;
+    if (end == CaptureWriteHung)
+        lstrcpynA(pendingPath, capturePath, sizeof pendingPath);
     if (tell && (end != CaptureGoesOn || loss.replaced || loss.unwritten))
         reportCaptureEnd(window, end, loss);
 }

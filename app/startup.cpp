@@ -54,6 +54,7 @@ void shutdownBass() {
 
 void initialiseSharedRecords(HINSTANCE instance) {
     appInstance = instance;
+    textCodePage = GetACP();
 
     memset(&volumeScrollInfo, 0, sizeof volumeScrollInfo);
     volumeScrollInfo.cbSize = sizeof volumeScrollInfo;

@@ -1,6 +1,7 @@
 #include "app/state.h"
 
 HINSTANCE appInstance;
+UINT textCodePage;
 
 HWND playlistBox;
 int currentIndex;

@@ -14,6 +14,9 @@ constexpr int trackPathSize = 1024;
 
 // Start-up.
 extern HINSTANCE appInstance;
+// The code page of the program's 8-bit text, found at start-up: UTF-8 as the manifest asks, or
+// the system's ANSI code page where Windows ignores that (before Windows 10 1903).
+extern UINT textCodePage;
 
 // Playlist.
 extern HWND playlistBox;

@@ -2,12 +2,60 @@
 
 #include "app/dpi.h"
 #include "app/state.h"
+#include "app/texts.h"
 
 namespace {
 
 const int pixelsPerCharacter = 6;
+const size_t namesShown = 10;
+
+UINT codePage() {
+    return textCodePage ? textCodePage : GetACP();
+}
 
 } // namespace
+
+bool textIsUtf8() {
+    return codePage() == CP_UTF8;
+}
+
+// Only a round trip tells: a code page that lacks a character writes a default one in its
+// place, or the nearest it has ("best fit": a Polish l with stroke becomes a plain l).
+bool narrowName(const wchar_t* name, std::string& out) {
+    const UINT page = codePage();
+    int bytes = WideCharToMultiByte(page, 0, name, -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0)
+        return false;
+    std::string text((size_t)bytes, '\0');
+    WideCharToMultiByte(page, 0, name, -1, text.data(), bytes, nullptr, nullptr);
+    int characters = MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, text.c_str(), -1, nullptr, 0);
+    if (characters <= 0)
+        return false;
+    std::wstring back((size_t)characters, L'\0');
+    MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, text.c_str(), -1, back.data(), characters);
+    if (back != std::wstring(name, wcslen(name) + 1))
+        return false;
+    text.resize((size_t)bytes - 1);
+    out = std::move(text);
+    return true;
+}
+
+void reportNamesOutsideCodePage(HWND owner, const std::vector<std::wstring>& names) {
+    if (names.empty())
+        return;
+    const bool one = names.size() == 1;
+    std::wstring text = std::wstring(one ? L"This file was" : L"These files were") +
+                        L" not added: " + (one ? L"its name holds" : L"their names hold") +
+                        L" characters that this system's code page (" +
+                        std::to_wstring(codePage()) +
+                        L") cannot hold, so Quaverly could not open " + (one ? L"it" : L"them") +
+                        L". Windows 10 version 1903 and later have no such limit.\n";
+    for (size_t i = 0; i < names.size() && i < namesShown; ++i)
+        text += L"\n" + names[i];
+    if (names.size() > namesShown)
+        text += L"\n... and " + std::to_wstring(names.size() - namesShown) + L" more";
+    MessageBoxW(owner, text.c_str(), L"" CAPTION_ERROR, MB_OK);
+}
 
 void appendTrack(const char* path) {
     SendMessageA(playlistBox, LB_ADDSTRING, 0, (LPARAM)path);

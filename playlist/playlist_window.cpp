@@ -2,7 +2,10 @@
 
 #include <shellapi.h>
 
+#include <string.h>
+
 #include <string>
+#include <vector>
 
 #include "app/dpi.h"
 #include "app/ids.h"
@@ -30,21 +33,25 @@ void copyEntry(int index) {
     SendMessageA(playlistBox, LB_GETTEXT, index, (LPARAM)trackPathBuffer);
 }
 
-// Copies one dropped path into trackPathBuffer in the process's code page (UTF-8 under our
-// manifest), or refuses it when it does not fit whole. The path is read in UTF-16 and measured in
-// bytes, since one character may take several.
-bool queryDroppedPath(HDROP drop, UINT index) {
+enum DroppedPath { PathRead, PathTooLong, PathOutsideCodePage };
+
+// Copies one dropped path into trackPathBuffer in the program's 8-bit text (UTF-8 under our
+// manifest), or refuses it when it does not fit whole or that text cannot hold it. The path is
+// read in UTF-16 and measured in bytes, since one character may take several.
+DroppedPath queryDroppedPath(HDROP drop, UINT index, std::wstring& wide) {
     UINT length = DragQueryFileW(drop, index, nullptr, 0);
     if (length == 0 || length >= 32768)
-        return false;
-    std::wstring wide(length + 1, L'\0');
+        return PathTooLong;
+    wide.assign(length + 1, L'\0');
     DragQueryFileW(drop, index, wide.data(), length + 1);
-    int bytes = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0 || bytes > trackPathSize)
-        return false;
-    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, trackPathBuffer, trackPathSize, nullptr,
-                        nullptr);
-    return true;
+    wide.resize(length);
+    std::string path;
+    if (!narrowName(wide.c_str(), path))
+        return PathOutsideCodePage;
+    if (path.size() >= (size_t)trackPathSize)
+        return PathTooLong;
+    memcpy(trackPathBuffer, path.c_str(), path.size() + 1);
+    return PathRead;
 }
 
 void addDroppedFiles(HDROP drop) {
@@ -55,10 +62,16 @@ void addDroppedFiles(HDROP drop) {
     }
     SendMessageA(playlistBox, WM_SETREDRAW, FALSE, 0);
     bool skipped = false;
+    std::vector<std::wstring> outside;
+    std::wstring wide;
     for (UINT i = 0; i < count; ++i) {
-        // A path cut short at the buffer's end would name another file.
-        if (!queryDroppedPath(drop, i)) {
-            skipped = true;
+        // A path cut short at the buffer's end, or one with characters replaced, would name
+        // another file.
+        DroppedPath read = queryDroppedPath(drop, i, wide);
+        if (read == PathOutsideCodePage)
+            outside.push_back(wide);
+        if (read != PathRead) {
+            skipped = skipped || read == PathTooLong;
             continue;
         }
         skipped = !addPathOrPlaylist(trackPathBuffer) || skipped;
@@ -68,6 +81,7 @@ void addDroppedFiles(HDROP drop) {
     SendMessageA(playlistBox, WM_SETREDRAW, TRUE, 0);
     if (skipped)
         MessageBoxA(playlistBox, TEXT_PATH_TOO_LONG, CAPTION_ERROR, MB_OK);
+    reportNamesOutsideCodePage(playlistBox, outside);
 }
 
 // Stop first when a track plays, so the command that follows plays the clicked entry.

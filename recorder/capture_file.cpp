@@ -7,6 +7,8 @@
 #if defined(_WIN32)
 #include <io.h>
 #include <windows.h>
+
+#include "qvwin32/text.h"
 #else
 #include <unistd.h>
 #endif
@@ -143,24 +145,18 @@ BlockResult writeBlock(FILE* file, const void* buffer, DWORD length) {
 }
 
 // The path is UTF-8 under our manifest; the C runtime's 8-bit calls would read it in another
-// code page, so it is handed over in its UTF-16 form.
-#if defined(_WIN32)
-bool widePath(const char* path, wchar_t (&wide)[CAPTURE_PATH_SIZE]) {
-    if (!MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, CAPTURE_PATH_SIZE)) {
-        errno = ENOENT;
-        return false;
-    }
-    return true;
-}
-#endif
-
+// code page, so it is handed over in its UTF-16 form, in the form that opens at any length.
 FILE* openPath(const char* path, const char* mode) {
 #if defined(_WIN32)
-    wchar_t wide[CAPTURE_PATH_SIZE];
+    std::wstring wide = qvwin32::openablePath(path);
     wchar_t wideMode[8];
-    if (!widePath(path, wide) || !MultiByteToWideChar(CP_ACP, 0, mode, -1, wideMode, 8))
+    if (wide.empty()) {
+        errno = ENOENT;
         return nullptr;
-    return _wfopen(wide, wideMode);
+    }
+    if (!MultiByteToWideChar(CP_ACP, 0, mode, -1, wideMode, 8))
+        return nullptr;
+    return _wfopen(wide.c_str(), wideMode);
 #else
     return fopen(path, mode);
 #endif
@@ -168,9 +164,9 @@ FILE* openPath(const char* path, const char* mode) {
 
 void removePath(const char* path) {
 #if defined(_WIN32)
-    wchar_t wide[CAPTURE_PATH_SIZE];
-    if (widePath(path, wide))
-        _wremove(wide);
+    std::wstring wide = qvwin32::openablePath(path);
+    if (!wide.empty())
+        _wremove(wide.c_str());
 #else
     remove(path);
 #endif

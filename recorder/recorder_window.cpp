@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "app/dpi.h"
 #include "app/ids.h"
 #include "app/state.h"
 #include "app/texts.h"
@@ -113,6 +114,9 @@ const char* nameProblem(const char* name) {
     return nullptr;
 }
 
+// The file a write that has not returned still holds: a new recording waits for it.
+char pendingPath[CAPTURE_PATH_SIZE];
+
 void showCreateError(HWND window) {
     char text[CAPTURE_PATH_SIZE + 256];
     int error = captureError;
@@ -132,6 +136,11 @@ void showCreateError(HWND window) {
                  "Can't create %s: access is denied. You may not write to that folder, or the "
                  "file is read-only or in use.",
                  capturePath);
+    } else if (error == EBUSY) {
+        snprintf(text, sizeof text,
+                 "The last recording is still being written to %s. Please start again when it "
+                 "is complete.",
+                 pendingPath);
     } else if (error == ENOENT) {
         snprintf(text, sizeof text, "Can't create %s: the folder does not exist.", capturePath);
     } else if (error == ENOSPC) {
@@ -142,9 +151,43 @@ void showCreateError(HWND window) {
     showError(window, text);
 }
 
-// Tells why a recording ended by itself, or why its file could not be finished.
-void reportCaptureEnd(HWND window, CaptureEnd end) {
-    char text[CAPTURE_PATH_SIZE + 256];
+// Whole tenths of a second, rounded up: any loss shows.
+struct Tenths {
+    unsigned whole, tenth;
+};
+Tenths tenthsUp(uint64_t bytes) {
+    uint64_t tenths = (bytes * 10 + CAPTURE_BYTES_PER_SECOND - 1) / CAPTURE_BYTES_PER_SECOND;
+    return {(unsigned)(tenths / 10), (unsigned)(tenths % 10)};
+}
+
+// Sound the recording library could not hand to the file, in bytes.
+struct Loss {
+    QWORD replaced = 0;  // zeros in place of sound the writer fell too far behind for
+    QWORD unwritten = 0; // the end, given up at the stop
+};
+
+// The lines that tell a loss, each ending in a line break; empty when nothing was lost.
+void describeLoss(const Loss& loss, char* text, size_t size) {
+    text[0] = '\0';
+    size_t used = 0;
+    if (loss.unwritten) {
+        Tenths t = tenthsUp(loss.unwritten);
+        used += snprintf(text, size, "The last %u.%u s could not be written.\n", t.whole, t.tenth);
+    }
+    if (loss.replaced && used < size) {
+        Tenths t = tenthsUp(loss.replaced);
+        snprintf(text + used, size - used,
+                 "%u.%u s of sound were lost while the disk fell behind, and are silence in "
+                 "the file.\n",
+                 t.whole, t.tenth);
+    }
+}
+
+// Tells why a recording ended by itself, why its file is not finished yet, or what it lost.
+void reportCaptureEnd(HWND window, CaptureEnd end, const Loss& loss) {
+    char lost[256];
+    describeLoss(loss, lost, sizeof lost);
+    char text[CAPTURE_PATH_SIZE + 512];
     if (end == CaptureLimitReached) {
         snprintf(text, sizeof text,
                  "The recording reached 4 GiB, the most a WAV file can hold, and was stopped.\n"
@@ -153,12 +196,18 @@ void reportCaptureEnd(HWND window, CaptureEnd end) {
         MessageBoxA(window, text, CAPTION_INFORMATION, MB_OK);
         return;
     }
-    if (end == CaptureWriteHung)
+    if (end == CaptureWriteHung) {
         snprintf(text, sizeof text,
-                 "Writing %s does not finish: the drive does not answer. The recording was "
-                 "stopped, but its file could not be finished.\nWhat reached the disk is in it "
-                 "and stays readable.",
-                 capturePath);
+                 "The recording was stopped. The drive is slow to take the last of it, so %s is "
+                 "still being written; it will be completed as soon as the drive is done.\n%s",
+                 capturePath, lost);
+        MessageBoxA(window, text, lost[0] ? CAPTION_ERROR : CAPTION_INFORMATION, MB_OK);
+        return;
+    }
+    if (end == CaptureGoesOn)
+        snprintf(text, sizeof text,
+                 "The disk did not keep up with the recording, so %s lacks some of it.\n%s",
+                 capturePath, lost);
     else if (captureError == ENOSPC)
         snprintf(text, sizeof text,
                  "The disk is full, so the recording was stopped.\nEverything recorded until "
@@ -172,10 +221,15 @@ void reportCaptureEnd(HWND window, CaptureEnd end) {
     showError(window, text);
 }
 
-void showSavedFile(HWND window) {
-    char text[CAPTURE_PATH_SIZE + 32];
+void showSavedFile(HWND window, const Loss& loss) {
+    char text[CAPTURE_PATH_SIZE + 64];
     unsigned tenths = (unsigned)(captureDataBytes * 10 / CAPTURE_BYTES_PER_SECOND);
-    snprintf(text, sizeof text, "%u.%u s saved in %s", tenths / 10, tenths % 10, capturePath);
+    int used = snprintf(text, sizeof text, "%u.%u s saved", tenths / 10, tenths % 10);
+    if (loss.replaced + loss.unwritten) {
+        Tenths t = tenthsUp(loss.replaced + loss.unwritten);
+        used += snprintf(text + used, sizeof text - used, " (%u.%u s lost)", t.whole, t.tenth);
+    }
+    snprintf(text + used, sizeof text - used, " in %s", capturePath);
     setProgress(window, text);
 }
 
@@ -190,11 +244,20 @@ void stopRecording(HWND window, bool tell) {
         return; // ended meanwhile
     SetDlgItemTextA(window, IDC_RECORD, startText);
     isRecording = 0;
-    finishCaptureFile();
-    showSavedFile(window);
+    Loss loss;
+    if (!QV_RecordGetLoss(recordChannel, &loss.replaced, &loss.unwritten))
+        loss = Loss();
     CaptureEnd end = captureEnd;
-    if (tell && end != CaptureGoesOn)
-        reportCaptureEnd(window, end);
+    // After a failed write the rest could not be written anyway: that end is told instead.
+    if (end == CaptureWriteFailed || end == CaptureLimitReached)
+        loss.unwritten = 0;
+    finishCaptureFile();
+    showSavedFile(window, loss);
+    end = captureEnd;
+    if (end == CaptureWriteHung)
+        lstrcpynA(pendingPath, capturePath, sizeof pendingPath);
+    if (tell && (end != CaptureGoesOn || loss.replaced || loss.unwritten))
+        reportCaptureEnd(window, end, loss);
 }
 
 void startRecording(HWND window) {
@@ -291,7 +354,7 @@ void onEndSession(HWND window, bool ending) {
 
 } // namespace
 
-INT_PTR CALLBACK recorderWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK recorderWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG: onInitDialog(window); return FALSE;
     case WM_COMMAND:
@@ -308,6 +371,7 @@ INT_PTR CALLBACK recorderWindowProc(HWND window, UINT message, WPARAM wParam, LP
     case WM_ENDSESSION: onEndSession(window, wParam != FALSE); return FALSE;
     case WM_DESTROY: teardown(window, false); return FALSE;
     case WM_SETFOCUS: SetFocus(window); return FALSE;
+    case WM_DPICHANGED: followDpiChange(window, lParam); return FALSE;
     }
     return FALSE;
 }

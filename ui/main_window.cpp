@@ -71,6 +71,7 @@ void onInitDialog(HWND window) {
     // place when first shown.
     dockPlaylist();
     registerMediaKeys(window);
+    allowTaskbarCreated(window);
 }
 
 void onVolumeScroll(WPARAM wParam, LPARAM lParam) {
@@ -179,8 +180,12 @@ INT_PTR CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     switch (message) {
     case WM_INITDIALOG: onInitDialog(window); return FALSE;
     case WM_MOVE: dockPlaylist(); return FALSE;
-    // The dialog manager rescales the window after this; the playlist follows once it has.
-    case WM_DPICHANGED: PostMessageA(window, WM_REDOCK, 0, 0); return FALSE;
+    // The window is rescaled after this (by the dialog manager under per-monitor v2); the
+    // playlist follows once it has.
+    case WM_DPICHANGED:
+        followDpiChange(window, lParam);
+        PostMessageA(window, WM_REDOCK, 0, 0);
+        return FALSE;
     case WM_REDOCK: dockPlaylist(); return FALSE;
     case WM_CLOSE: closeSequence(window); return TRUE;
     case WM_COMMAND: return onCommand(window, LOWORD(wParam));

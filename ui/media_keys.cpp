@@ -24,6 +24,8 @@ void send(WORD id) {
 
 // Each key does what its button does, through the button's own command.
 void press(MediaKey key) {
+    if (nothingToPlay())
+        return;
     switch (key) {
     case PlayPauseKey: send(isPlaying ? IDC_PAUSE : IDC_PLAY); break;
     case PlayKey:
@@ -61,8 +63,17 @@ MediaKey fromAppCommand(int command) {
 
 } // namespace
 
+bool nothingToPlay() {
+    if (isPlaying)
+        return false;
+    return SendMessageA(playlistBox, LB_GETCOUNT, 0, 0) <= 0 ||
+           SendMessageA(playlistBox, LB_GETCURSEL, 0, 0) < 0;
+}
+
 void registerMediaKeys(HWND window) {
-    // Another player may hold a key already: it keeps it, and WM_APPCOMMAND still reaches us.
+    // A key that another program registered stays with it: Windows hands a hot key to its holder
+    // alone, and no WM_APPCOMMAND comes to us for it either. WM_APPCOMMAND serves the keys that
+    // nobody holds while a window of ours has the focus, and devices that send the command.
     for (const auto& hotKey : hotKeys)
         RegisterHotKey(window, hotKey.hotKey, MOD_NOREPEAT, hotKey.virtualKey);
 }

@@ -4,6 +4,10 @@
 
 #include <windows.h>
 
+// A key (or any other remote) with nothing to play does nothing: no track is loaded, and the
+// playlist is empty or has no entry selected. Without this rule the keys, being system-wide,
+// would pop "Please open a file." over whatever the user is doing.
+bool nothingToPlay();
 // At the main window's initialisation; a key that another program holds is left to it.
 void registerMediaKeys(HWND window);
 // In the close sequence.

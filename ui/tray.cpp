@@ -5,7 +5,14 @@
 #include "app/ids.h"
 #include "app/state.h"
 
+MessageFilterProc changeMessageFilter = ChangeWindowMessageFilterEx;
+
 namespace {
+
+UINT taskbarCreatedMessage() {
+    static const UINT message = RegisterWindowMessageA("TaskbarCreated");
+    return message;
+}
 
 bool windowsInTray() {
     return IsDlgButtonChecked(mainWindowHandle, IDC_GO_TO_TRAY) == BST_CHECKED;
@@ -60,8 +67,13 @@ void restoreFromTray() {
     Shell_NotifyIconA(NIM_DELETE, &trayIconData);
 }
 
+void allowTaskbarCreated(HWND window) {
+    if (UINT message = taskbarCreatedMessage())
+        changeMessageFilter(window, message, MSGFLT_ALLOW, nullptr);
+}
+
 bool onTrayMessage(UINT message) {
-    static const UINT taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+    const UINT taskbarCreated = taskbarCreatedMessage();
     if (!taskbarCreated || message != taskbarCreated)
         return false;
     if (windowsInTray())

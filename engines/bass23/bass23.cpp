@@ -76,6 +76,9 @@ struct Library {
     // Shared, so that a stop reached again while one waits finds it too.
     std::shared_ptr<qvbass::Recording> recording;
     HRECORD recordHandle = 0;
+    // What the last recording lost, kept for the caller once it has ended.
+    HRECORD endedHandle = 0;
+    QWORD endedReplaced = 0, endedUnwritten = 0;
 };
 
 // Serialises the calls; the render and recording threads never take it. A recording callback
@@ -202,6 +205,8 @@ void endRecording(Lock& lock) {
     r->stop();
     lock.lock();
     if (lib.recording == r) {
+        lib.endedHandle = lib.recordHandle;
+        r->loss(lib.endedReplaced, lib.endedUnwritten);
         lib.recording.reset();
         lib.recordHandle = 0;
     }
@@ -543,6 +548,22 @@ DWORD BASSDEF(QV_RecordGetSource)(HRECORD handle) {
     case qvbass::SourceState::Missing: return QV_RECORD_SOURCE_MISSING;
     default: return QV_RECORD_SOURCE_FIRST;
     }
+}
+
+BOOL BASSDEF(QV_RecordGetLoss)(HRECORD handle, QWORD* replaced, QWORD* unwritten) {
+    Lock lock(apiLock);
+    QWORD r = 0, u = 0;
+    if (handle != 0 && handle == lib.recordHandle && lib.recording)
+        lib.recording->loss(r, u);
+    else if (handle != 0 && handle == lib.endedHandle)
+        r = lib.endedReplaced, u = lib.endedUnwritten;
+    else
+        return FALSE;
+    if (replaced)
+        *replaced = r;
+    if (unwritten)
+        *unwritten = u;
+    return TRUE;
 }
 
 } // extern "C"

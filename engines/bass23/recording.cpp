@@ -46,17 +46,24 @@ public:
 
     // What does not fit is owed, and made up with zeros at the next push that finds room, so
     // that the recording keeps its length while its writer catches up (zeros still owed when
-    // the capture ends are not written).
+    // the capture ends are not written). Every owed sample is sound lost.
     void push(const int16_t* data, size_t n) {
         size_t room = ring_.size() - static_cast<size_t>(head_ - tail_.load());
         const size_t zeros = static_cast<size_t>(std::min<uint64_t>(owed_, room));
         for (size_t i = 0; i < zeros; ++i)
             ring_[(head_ + i) % ring_.size()] = 0;
+        if (zeros > 0) {
+            if (zeroRunEnd_.load() != head_)
+                zeroRunStart_.store(head_);
+            zeroRunEnd_.store(head_ + zeros);
+            zerosQueued_.fetch_add(zeros);
+        }
         owed_ -= zeros;
         room -= zeros;
         head_ += zeros;
         if (owed_ > 0 || n > room) {
             owed_ += n;
+            lost_.fetch_add(n);
             published_.store(head_);
             return;
         }
@@ -75,12 +82,30 @@ public:
     }
     bool empty() const { return published_.load() == tail_.load(); }
 
+    // What was lost, in samples, once `delivered` samples reached the callback: zeros in the
+    // delivered part stand for sound the writer fell too far behind for, and the time after it
+    // (queued or owed) never reached the file. Exact while the zeros not delivered lie in the
+    // latest run of them, as they do for a writer that stays behind until the stop.
+    void loss(uint64_t delivered, uint64_t& replaced, uint64_t& unwritten) const {
+        const uint64_t published = published_.load();
+        const uint64_t zeros = zerosQueued_.load();
+        const uint64_t start = std::max(zeroRunStart_.load(), delivered);
+        const uint64_t end = std::min(zeroRunEnd_.load(), published);
+        const uint64_t zerosAfter = std::min(zeros, end > start ? end - start : 0);
+        const uint64_t owedAtEnd = lost_.load() - zeros;
+        replaced = zeros - zerosAfter;
+        unwritten = (published > delivered ? published - delivered : 0) + owedAtEnd;
+    }
+
 private:
     std::vector<int16_t> ring_;
     uint64_t head_ = 0; // the capture thread's own
     uint64_t owed_ = 0;
     std::atomic<uint64_t> published_{0};
     std::atomic<uint64_t> tail_{0};
+    std::atomic<uint64_t> lost_{0};        // sound samples that did not fit
+    std::atomic<uint64_t> zerosQueued_{0}; // zeros queued in their place
+    std::atomic<uint64_t> zeroRunStart_{0}, zeroRunEnd_{0};
 };
 
 } // namespace
@@ -106,6 +131,7 @@ struct RecordState {
     std::atomic<double> stopTime{0.0};
     std::atomic<DWORD> deliveryThreadId{0};
     std::atomic<SourceState> sourceState{SourceState::First};
+    std::atomic<uint64_t> delivered{0}; // samples handed to the callback
 
     Event stopEvent = makeEvent(true);
     Event readyEvent = makeEvent(true);
@@ -299,6 +325,7 @@ bool deliver(RecordState& s, int16_t* data, DWORD bytes) {
         s.inProc.store(false);
         return false;
     }
+    s.delivered.fetch_add(bytes / sizeof(int16_t));
     const BOOL goOn = s.proc(s.handle, data, bytes, s.user);
     if (!goOn)
         s.enabled.store(false);
@@ -435,6 +462,13 @@ void Recording::stop() {
 
 bool Recording::active() const {
     return state_->enabled.load() && !state_->ended.load();
+}
+
+void Recording::loss(uint64_t& replacedBytes, uint64_t& unwrittenBytes) const {
+    uint64_t replaced = 0, unwritten = 0;
+    state_->queue.loss(state_->delivered.load(), replaced, unwritten);
+    replacedBytes = replaced * sizeof(int16_t);
+    unwrittenBytes = unwritten * sizeof(int16_t);
 }
 
 SourceState Recording::source() const {

@@ -4,6 +4,7 @@
 // file. A slow or stuck write never holds up the draining of the device.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <thread>
 
@@ -40,6 +41,9 @@ public:
     // Still recording: neither stopped nor ended by the callback.
     bool active() const;
     SourceState source() const;
+    // Sound lost so far, in bytes of the recording's format: replaced by zeros because the
+    // callback fell too far behind, and not written at all (what a stop had to give up on).
+    void loss(uint64_t& replacedBytes, uint64_t& unwrittenBytes) const;
 
 private:
     Recording() = default;

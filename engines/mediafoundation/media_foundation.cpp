@@ -251,7 +251,7 @@ ComPtr<IMFSourceReader> openReader(const char* path, qvcore::SystemFormat format
     ComPtr<IMFSourceReader> reader;
     if (!api().loaded())
         return reader;
-    const std::wstring wide = qvwin32::widen(path);
+    const std::wstring wide = qvwin32::openablePath(path);
     ComPtr<IMFByteStream> stream;
     if (wide.empty() || FAILED(api().createFile(MF_ACCESSMODE_READ, MF_OPENMODE_FAIL_IF_NOT_EXIST,
                                                 MF_FILEFLAGS_NONE, wide.c_str(), stream.put()))) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <vector>
 
 #include "bass23.h"
 #include "fmod3.h"
@@ -138,6 +139,39 @@ TEST(Volumes, OutOfRangeValuesAreClamped) {
     EXPECT_TRUE(FMUSIC_SetMasterVolume(mod, -20));
     EXPECT_TRUE(FMUSIC_SetMasterVolume(mod, 1000));
     EXPECT_TRUE(FSOUND_SetVolume(FSOUND_ALL, 256));
+}
+
+// The playlist holds paths of up to 1023 bytes: one past MAX_PATH opens and plays.
+TEST(LongPaths, AFileWhosePathHas300CharactersIsPlayed) {
+    // Made through the prefixed UTF-16 form: Wine's 8-bit calls stop at MAX_PATH.
+    auto prefixed = [](const std::string& p) {
+        return L"\\\\?\\" + std::wstring(p.begin(), p.end());
+    };
+    const std::string any = writeTemp("short.wav", {});
+    std::vector<std::string> made = {any.substr(0, any.rfind('\\'))};
+    while (made.back().size() < 240) {
+        made.push_back(made.back() + "\\" + std::string(40, 'f'));
+        ASSERT_TRUE(CreateDirectoryW(prefixed(made.back()).c_str(), nullptr));
+    }
+    std::string path = made.back() + "\\";
+    path += std::string(300 - path.size() - 4, 'n') + ".wav";
+    qvgen::WavSpec wav;
+    wav.frequency = 660.0;
+    const qvgen::Bytes bytes = qvgen::wavTone(wav);
+    HANDLE f =
+        CreateFileW(prefixed(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+    CloseHandle(f);
+
+    FSOUND_STREAM* stream = FSOUND_Stream_Open(path.c_str(), streamMode, 0, 0);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_GE(FSOUND_Stream_Play(FSOUND_FREE, stream), 0);
+    EXPECT_TRUE(waitUntilHeard(wav.frequency));
+    FSOUND_Stream_Close(stream);
+    DeleteFileW(prefixed(path).c_str());
+    for (size_t i = made.size() - 1; i > 0; --i)
+        RemoveDirectoryW(prefixed(made[i]).c_str());
 }
 
 TEST(Handles, ZeroStaleAndMadeUpHandlesAreRefused) {

@@ -268,6 +268,49 @@ TEST_P(SimulatedLoopback, ZerosOnlyWhereTheSourceDeliveredNothing) {
     }
 }
 
+// A writer that stops once for a while after its first second of sound.
+std::atomic<int> stallOnceMs{0};
+BOOL CALLBACK collectStallingOnce(HRECORD handle, void* buffer, DWORD length, DWORD user) {
+    collect(handle, buffer, length, user);
+    if (take.frames >= 44100 && stallOnceMs > 0)
+        Sleep(static_cast<DWORD>(stallOnceMs.exchange(0)));
+    return TRUE;
+}
+
+// Lost sound is counted: zeros for what fell more than the queue's 20 s behind, and the end that
+// a stop could wait no longer for. What the writer got and the end it did not add up to the whole.
+TEST_F(SimulatedLoopback, SoundTheWriterCouldNotTakeIsCounted) {
+    const struct {
+        double seconds;
+        int stallMs;
+        double replaced, unwritten; // seconds, within 1.1
+    } rows[] = {{25, 1500, 4, 0} /* behind, then caught up */,
+                {2, 4500, 0, 1} /* stuck at the stop */};
+    for (const auto& row : rows) {
+        const Script script{"stall", row.seconds};
+        SimSystem sim(script); // keeps a reference to it
+        qvbass::useCaptureSystem(&sim);
+        ASSERT_TRUE(BASS_RecordInit(-1) && BASS_RecordSetInput(0, 0x60032));
+        take = Take{};
+        stallOnceMs = row.stallMs;
+        const HRECORD r = BASS_RecordStart(44100, 2, 0, collectStallingOnce, 0);
+        for (int i = 0; i < 12000 && !sim.done(); ++i)
+            Sleep(5);
+        Sleep(row.stallMs < 3000 ? row.stallMs + 500 : 0);
+        ASSERT_TRUE(BASS_ChannelStop(r));
+        QWORD replaced = 0, unwritten = 0;
+        ASSERT_TRUE(QV_RecordGetLoss(r, &replaced, &unwritten));
+        const double second = 4 * 44100.0;
+        EXPECT_NEAR(replaced / second, row.replaced, 1.1);
+        EXPECT_NEAR(unwritten / second, row.unwritten, 1.1);
+        EXPECT_EQ(replaced > 0, row.replaced > 0);
+        EXPECT_EQ(unwritten > 0, row.unwritten > 0);
+        EXPECT_NEAR(4.0 * take.frames + unwritten, 4.0 * sim.deliveredOut, 0.1 * second);
+        BASS_RecordFree();
+        qvbass::useCaptureSystem(nullptr);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, SimulatedLoopback,
     ::testing::Values(

@@ -392,5 +392,12 @@ HRECORD WINAPI BASS_RecordStart(DWORD freq, DWORD chans, DWORD flags, RECORDPROC
 DWORD WINAPI QV_RecordGetSource(HRECORD) {
     return state().script.recordSource;
 }
+BOOL WINAPI QV_RecordGetLoss(HRECORD handle, QWORD* replaced, QWORD* unwritten) {
+    if (handle != state().script.recordStart)
+        return FALSE;
+    *replaced = state().script.recordReplaced;
+    *unwritten = state().script.recordUnwritten;
+    return TRUE;
+}
 
 } // extern "C"

@@ -50,7 +50,8 @@ struct Script {
     std::vector<Input> inputs;
     BOOL recordSetInput = TRUE;
     HRECORD recordStart = 0x7001;
-    DWORD recordSource = QV_RECORD_SOURCE_FIRST; // not logged: the progress timer asks often
+    DWORD recordSource = QV_RECORD_SOURCE_FIRST;   // not logged: the progress timer asks often
+    QWORD recordReplaced = 0, recordUnwritten = 0; // what the recording lost, in bytes
 };
 
 // The script of the current test, and the state the fakes keep.

@@ -6,6 +6,7 @@
 #include "app/state.h"
 
 void resetApplicationState() {
+    textCodePage = GetACP();
     playlistBox = nullptr;
     currentIndex = 0;
     trackCount = 0;

@@ -26,6 +26,13 @@ void MainWindowTest::TearDown() {
     AppTest::TearDown();
 }
 
+void MainWindowTest::recreateMain() {
+    DestroyWindow(main);
+    main = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr,
+                              mainWindowProc, 0);
+    ASSERT_NE(main, nullptr);
+}
+
 LRESULT MainWindowTest::command(int id, LPARAM lParam) {
     return SendMessageA(main, WM_COMMAND, MAKEWPARAM(id, 0), lParam);
 }

@@ -12,6 +12,8 @@ protected:
     // Sends WM_COMMAND with the id (notification 0) to the main window.
     LRESULT command(int id, LPARAM lParam = 0);
     std::string controlText(int id);
+    // Destroys the main window and creates it anew: to watch its initialisation.
+    void recreateMain();
 
     HWND main = nullptr;
 };

@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "app/dpi.h"
 #include "app/startup.h"
 #include "audio/position_bar.h"
 #include "tests/windows/main_window_fixture.h"
@@ -176,6 +177,19 @@ TEST_F(MainWindow, PlaylistDocksAtTheRightEdgeOnEveryMove) {
     playlistWindowHandle = playlist;
     RECT after = rectOf(playlist);
     EXPECT_TRUE(EqualRect(&before, &after));
+}
+
+// Per-monitor v1 (a system that falls back from v2) leaves the move to the window itself.
+TEST_F(MainWindow, DpiChangeTakesTheSuggestedRectangleWhereTheSystemDoesNot) {
+    const RECT suggested = {150, 70, 150 + 700, 70 + 500};
+    auto real = dpiScaledBySystem;
+    dpiScaledBySystem = [](HWND) { return false; };
+    SendMessageA(main, WM_DPICHANGED, MAKEWPARAM(144, 144), (LPARAM)&suggested);
+    dpiScaledBySystem = real;
+    pumpMessages(50);
+    RECT frame = rectOf(main);
+    EXPECT_TRUE(EqualRect(&frame, &suggested));
+    expectDocked();
 }
 
 TEST_F(MainWindow, MinimisingHidesThePlaylistAndRestoringDocksItAgain) {

@@ -60,6 +60,8 @@ TEST_F(MediaKeys, EachKeyActsAsItsButtonFromEitherWindowAndAsAHotKey) {
         {APPCOMMAND_MEDIA_PAUSE, 0, Playing, {IDC_PAUSE}},
         {APPCOMMAND_MEDIA_PAUSE, 0, Paused, {}},
     };
+    SendMessageA(playlistBox, LB_ADDSTRING, 0, (LPARAM) "C:\\a.ogg");
+    SendMessageA(playlistBox, LB_SETCURSEL, 0, 0);
     CommandsTaken taken(main);
     for (const auto& row : rows) {
         isPlaying = row.state != Idle;
@@ -87,6 +89,31 @@ TEST_F(MediaKeys, EachKeyActsAsItsButtonFromEitherWindowAndAsAHotKey) {
     EXPECT_EQ(SendMessageA(main, WM_APPCOMMAND, (WPARAM)main,
                            MAKELPARAM(0, APPCOMMAND_VOLUME_UP | FAPPCOMMAND_KEY)),
               0);
+}
+
+// The keys are system-wide: with nothing to play they must not pop a box over another program.
+TEST_F(MediaKeys, WithNothingToPlayNoKeyOpensAWindow) {
+    const struct {
+        std::vector<const char*> entries;
+        int trackCount;
+    } lists[] = {
+        {{}, 0}, {{}, 3} /* cleared */, {{"C:\\a.ogg", "C:\\b.ogg"}, 2} /* none selected */};
+    for (const auto& list : lists) {
+        SendMessageA(playlistBox, LB_RESETCONTENT, 0, 0);
+        for (const char* entry : list.entries)
+            SendMessageA(playlistBox, LB_ADDSTRING, 0, (LPARAM)entry);
+        trackCount = list.trackCount;
+        currentIndex = -1;
+        for (int command : {APPCOMMAND_MEDIA_PLAY_PAUSE, APPCOMMAND_MEDIA_PLAY,
+                            APPCOMMAND_MEDIA_NEXTTRACK, APPCOMMAND_MEDIA_PREVIOUSTRACK})
+            PostMessageA(main, WM_APPCOMMAND, (WPARAM)main,
+                         MAKELPARAM(0, command | FAPPCOMMAND_KEY));
+        for (int hotKey : {HOTKEY_PLAY_PAUSE, HOTKEY_NEXT, HOTKEY_PREVIOUS})
+            PostMessageA(main, WM_HOTKEY, hotKey, 0);
+        pumpMessages(300);
+        EXPECT_TRUE(boxes.boxes().empty()) << list.trackCount << ": " << boxes.boxes()[0].text;
+        EXPECT_TRUE(fake::calls().empty()) << list.trackCount << ": " << fake::calls()[0];
+    }
 }
 
 // A key another program holds stays with it, quietly; the close sequence gives ours back.

@@ -126,6 +126,22 @@ TEST_F(OpenDialog, UnicodeNamesAreAddedAsTheirNames) {
     EXPECT_TRUE(boxes.boxes().empty());
 }
 
+// With an ANSI code page, a chosen name it cannot hold is refused and named, alone or joined.
+TEST_F(OpenDialog, NamesOutsideAnAnsiCodePageAreRefusedAndNamed) {
+    std::string held = makeFile(folder + "\\a.xm");
+    std::string cyrillic = makeFile(folder + "\\Тон ля.ogg");
+    textCodePage = 1252;
+    useDialog({cyrillic});
+    useDialog({folder, "\"Тон ля.ogg\" \"a.xm\""});
+    EXPECT_EQ(playlistEntries(), (Entries{held}));
+    ASSERT_EQ(boxes.boxes().size(), 2u);
+    for (const ShownBox& box : boxes.boxes()) {
+        EXPECT_EQ(box.owner, main);
+        EXPECT_EQ(box.text.rfind("This file was not added: its name holds characters that", 0), 0u);
+        EXPECT_NE(box.text.find("\n\n" + cyrillic), std::string::npos) << box.text;
+    }
+}
+
 TEST_F(OpenDialog, CancelRecountsAndSelectsTheCurrentEntryAgain) {
     dropOn(main, {"C:\\m\\a.ogg", "C:\\m\\b.xm", "C:\\m\\c.it"});
     currentIndex = 1;

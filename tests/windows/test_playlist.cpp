@@ -1,5 +1,6 @@
 // The playlist window: drops on each road, the width rule, double-click, Remove, Clear, the
 // popup menu and the Delete key, and what it ignores.
+#include "playlist/playlist_entries.h"
 #include "tests/windows/main_window_fixture.h"
 #include "tests/windows/playlist_helpers.h"
 
@@ -109,6 +110,36 @@ TEST_F(Playlist, UnicodeNamesFromEitherKindOfDropAreKeptAsUtf8) {
     EXPECT_EQ(horizontalExtent(), 6 * 513) << "six pixels a character, not a byte";
     command(IDC_PLAY);
     EXPECT_EQ(fake::calls()[0], "FMUSIC_LoadSong(" + names[0] + ")");
+}
+
+// Where Windows keeps an ANSI code page, a name is taken only as that code page holds it: one it
+// would change (a default character, or the nearest letter) is refused, and a drop names them.
+TEST_F(Playlist, NamesAreTakenOnlyWhereTheCodePageHoldsThem) {
+    const struct {
+        UINT codePage;
+        const wchar_t* name;
+        const char* held; // null: refused
+    } rows[] = {
+        {1252, L"C:\\m\\\u00e9t\u00e9.ogg", "C:\\m\\\xe9t\xe9.ogg"},
+        {1252, L"C:\\m\\\u0142\u00f3d\u017a.mp3", nullptr}, // best fit would give "lodz"
+        {932, L"C:\\m\\\u97f3\u697d.xm", "C:\\m\\\x89\xb9\x8a\x79.xm"},
+        {65001, L"C:\\m\\\xd800.ogg", nullptr}, // half a surrogate pair
+    };
+    for (const auto& row : rows) {
+        textCodePage = row.codePage;
+        std::string out = "refused";
+        EXPECT_EQ(narrowName(row.name, out), row.held != nullptr) << row.codePage;
+        EXPECT_EQ(out, row.held ? row.held : "refused") << row.codePage;
+    }
+    textCodePage = 1252;
+    SendMessageA(main, WM_DROPFILES,
+                 (WPARAM)makeWideDrop({"C:\\m\\a.ogg", "C:\\m\\Тон.ogg", "C:\\m\\łódź.mp3"}), 0);
+    EXPECT_EQ(playlistEntries(), (Entries{"C:\\m\\a.ogg"}));
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].caption, "ERROR");
+    EXPECT_EQ(boxes.boxes()[0].text.rfind("These files were not added", 0), 0u);
+    EXPECT_NE(boxes.boxes()[0].text.find("(1252)"), std::string::npos);
+    EXPECT_NE(boxes.boxes()[0].text.find("\n\nC:\\m\\Тон.ogg\nC:\\m\\łódź.mp3"), std::string::npos);
 }
 
 // A real double-click on entry 2, as the mouse sends it.

@@ -438,6 +438,75 @@ TEST_F(RecorderTest, SessionEndingWhileStopWaitsFinishesTheFileOnce) {
     EXPECT_TRUE(boxes.boxes().empty());
 }
 
+TEST_F(RecorderTest, SoundTheLibraryCouldNotWriteIsToldAtStop) {
+    const struct {
+        QWORD replaced, unwritten;
+        const char* progress;
+        const char* told; // "": no box
+    } rows[] = {
+        {0, 0, "0.1 s saved in C:\\q20-loss.wav", ""},
+        {176400 * 3 + 1, 740880, "0.1 s saved (7.3 s lost) in C:\\q20-loss.wav",
+         "The disk did not keep up with the recording, so C:\\q20-loss.wav lacks some of it.\n"
+         "The last 4.2 s could not be written.\n3.1 s of sound were lost while the disk fell "
+         "behind, and are silence in the file.\n"},
+    };
+    open();
+    for (const auto& row : rows) {
+        boxes.clear();
+        fake::script().recordReplaced = row.replaced;
+        fake::script().recordUnwritten = row.unwritten;
+        typeName("q20-loss");
+        press(IDC_RECORD);
+        ASSERT_TRUE(deliverBlock(17640));
+        press(IDC_RECORD);
+        expectFinished(pathOf("q20-loss"), 17640);
+        EXPECT_EQ(text(IDC_RECORD_PROGRESS), row.progress);
+        EXPECT_EQ(boxes.boxes().empty() ? ""
+                                        : boxes.boxes()[0].caption + ": " + boxes.boxes()[0].text,
+                  *row.told ? std::string("ERROR: ") + row.told : "");
+    }
+}
+
+// A write that only takes long: the stop leaves the file to it and says so, the next start waits
+// for it with words of its own, and the write then completes the file.
+TEST_F(RecorderTest, SlowLastWriteIsToldAsStillBeingWrittenAndCompletesTheFile) {
+    open();
+    typeName("q20-slow");
+    press(IDC_RECORD);
+    ASSERT_TRUE(deliverBlock(4000));
+    // The stream's lock, held here, keeps the next write waiting: the C runtime's own, by name
+    // (the import library's stand-in knows only Windows' layout of a stream).
+    using StreamLock = void(__cdecl*)(FILE*);
+    HMODULE runtime = GetModuleHandleA("msvcrt.dll");
+    auto lockStream = (StreamLock)(void*)GetProcAddress(runtime, "_lock_file");
+    auto unlockStream = (StreamLock)(void*)GetProcAddress(runtime, "_unlock_file");
+    ASSERT_TRUE(lockStream && unlockStream);
+    FILE* file = captureFile;
+    lockStream(file);
+    HANDLE writer = CreateThread(
+        nullptr, 0, [](void*) -> DWORD { return deliverBlock(8000); }, nullptr, 0, nullptr);
+    Sleep(200);
+    press(IDC_RECORD);
+    typeName("q20-next");
+    press(IDC_RECORD);
+    EXPECT_FALSE(isRecording);
+    unlockStream(file);
+    EXPECT_EQ(WaitForSingleObject(writer, 5000), WAIT_OBJECT_0);
+    CloseHandle(writer);
+    expectFinished(pathOf("q20-slow"), 12000);
+    ASSERT_EQ(boxes.boxes().size(), 2u);
+    EXPECT_EQ(boxes.boxes()[0].caption + ": " + boxes.boxes()[0].text,
+              "INFORMATION: The recording was stopped. The drive is slow to take the last of it, "
+              "so C:\\q20-slow.wav is still being written; it will be completed as soon as the "
+              "drive is done.\n");
+    EXPECT_EQ(boxes.boxes()[1].text, "The last recording is still being written to "
+                                     "C:\\q20-slow.wav. Please start again when it is complete.");
+    press(IDC_RECORD); // now it starts
+    EXPECT_TRUE(isRecording);
+    press(IDC_RECORD);
+    expectFinished(pathOf("q20-next"), 0);
+}
+
 // The recorder as the main window runs it: modal, with no owner. `steps` run inside its loop.
 class ModalRecorderTest : public RecorderTest {
 protected:

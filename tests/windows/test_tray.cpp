@@ -184,4 +184,25 @@ TEST_F(TrayTest, RestartedShellGetsTheIconBackWhileInTheTray) {
     EXPECT_FALSE(IsWindowVisible(main));
 }
 
+// Elevated, the window hears of a restarted shell only if it lets the message in.
+TEST_F(TrayTest, TaskbarCreatedIsLetInAndBringsTheIconBack) {
+    static std::vector<std::vector<UINT_PTR>> allowed;
+    allowed.clear();
+    auto real = changeMessageFilter;
+    changeMessageFilter = [](HWND w, UINT message, DWORD action, PCHANGEFILTERSTRUCT status) {
+        allowed.push_back({(UINT_PTR)w, message, action, status != nullptr});
+        return TRUE;
+    };
+    recreateMain();
+    changeMessageFilter = real;
+    const UINT taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+    EXPECT_EQ(allowed, (std::vector<std::vector<UINT_PTR>>{
+                           {(UINT_PTR)main, taskbarCreated, MSGFLT_ALLOW, false}}));
+
+    goToTrayByTheBox();
+    Shell_NotifyIconA(NIM_DELETE, &trayIconData); // what a shell restart does to it
+    SendMessageA(main, taskbarCreated, 0, 0);
+    EXPECT_TRUE(iconShown());
+}
+
 } // namespace

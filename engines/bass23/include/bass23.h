@@ -88,6 +88,10 @@ HRECORD BASSDEF(BASS_RecordStart)(DWORD freq, DWORD chans, DWORD flags, RECORDPR
 #define QV_RECORD_SOURCE_REPLACED 1 // goes on from another device
 #define QV_RECORD_SOURCE_MISSING 2  // no device: silence until one comes
 DWORD BASSDEF(QV_RecordGetSource)(HRECORD handle);
+// Our own addition: sound a recording lost, in bytes of its format. `replaced`: a callback that
+// fell too far behind had zeros delivered in its place; `unwritten`: the end of the recording
+// that a stop could not wait for any longer. Also after BASS_ChannelStop, until the next start.
+BOOL BASSDEF(QV_RecordGetLoss)(HRECORD handle, QWORD* replaced, QWORD* unwritten);
 
 #ifdef __cplusplus
 }

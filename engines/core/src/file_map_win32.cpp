@@ -26,7 +26,7 @@ private:
 } // namespace
 
 std::shared_ptr<const FileData> openPlatformFile(const char* path) {
-    std::wstring wide = qvwin32::widen(path);
+    std::wstring wide = qvwin32::openablePath(path);
     if (wide.empty())
         return nullptr;
     // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open.
@@ -67,7 +67,7 @@ std::shared_ptr<const FileData> openPlatformFile(const char* path) {
 namespace qvcore {
 
 std::FILE* openFile(const char* path, const char* mode) {
-    std::wstring wide = path ? qvwin32::widen(path) : std::wstring();
+    std::wstring wide = path ? qvwin32::openablePath(path) : std::wstring();
     std::wstring wideMode = mode ? qvwin32::widen(mode) : std::wstring();
     if (wide.empty() || wideMode.empty()) {
         errno = ENOENT;

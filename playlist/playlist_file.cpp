@@ -11,6 +11,7 @@
 #include "app/state.h"
 #include "app/texts.h"
 #include "playlist/playlist_entries.h"
+#include "qvcore/playlist_text.h"
 #include "qvwin32/handle.h"
 #include "qvwin32/text.h"
 
@@ -20,18 +21,6 @@ namespace {
 const DWORD largestPlaylist = 256u << 20;
 // Playlists naming playlists: deeper than this is a loop in disguise.
 const int deepestNesting = 16;
-
-enum Encoding { Utf8, SystemCodePage };
-
-bool endsWith(const std::wstring& text, const wchar_t* ending) {
-    size_t endingLength = wcslen(ending);
-    return text.size() >= endingLength &&
-           _wcsicmp(text.c_str() + text.size() - endingLength, ending) == 0;
-}
-
-bool isPlaylistName(const std::wstring& path) {
-    return endsWith(path, L".m3u") || endsWith(path, L".m3u8") || endsWith(path, L".pls");
-}
 
 // Empty when the text is not valid in the code page.
 std::wstring toWide(UINT codePage, const char* text, int length) {
@@ -93,12 +82,6 @@ bool readWhole(const std::wstring& path, std::string& bytes) {
     return ok;
 }
 
-void trim(std::wstring& text) {
-    size_t end = text.find_last_not_of(L" \t");
-    text.erase(end == std::wstring::npos ? 0 : end + 1);
-    text.erase(0, std::min(text.find_first_not_of(L" \t"), text.size()));
-}
-
 std::wstring lowered(std::wstring text) {
     if (!text.empty())
         CharLowerBuffW(text.data(), (DWORD)text.size());
@@ -154,6 +137,10 @@ private:
     const Listing* lastListing = nullptr;
 };
 
+std::string utf8(const std::wstring& wide) {
+    return fromWide(CP_UTF8, wide);
+}
+
 struct Reader {
     std::vector<std::wstring> visited;
     std::vector<std::string> entries;
@@ -161,40 +148,16 @@ struct Reader {
     bool tooLong = false;
 
     void read(const std::wstring& path, int depth);
-    void add(const std::wstring& folder, std::wstring entry, int depth);
-    std::wstring decode(UINT codePage, const char* line, size_t length);
+    void add(const std::wstring& folder, const std::string& entry, int depth);
 };
 
-// One line of a playlist as text; empty for a line that is not text or is too long for a path.
-std::wstring Reader::decode(UINT codePage, const char* line, size_t length) {
-    for (size_t i = 0; i < length; ++i)
-        if ((unsigned char)line[i] < 0x20 && line[i] != '\t')
-            return {};
-    // Not even four bytes a character would fit the buffer.
-    if (length >= (size_t)trackPathSize * 4) {
-        tooLong = true;
-        return {};
-    }
-    std::wstring text = toWide(codePage, line, (int)length);
-    for (wchar_t c : text)
-        if (c == 0x7F || (c >= 0x80 && c < 0xA0))
-            return {};
-    return text;
-}
-
-// Relative paths count from the playlist's folder; a path that starts at a root from its drive.
-void Reader::add(const std::wstring& folder, std::wstring entry, int depth) {
-    trim(entry);
-    if (entry.empty() || entry.find(L"://") != std::wstring::npos)
-        return;
-    std::replace(entry.begin(), entry.end(), L'/', L'\\');
-    bool absolute = entry.size() >= 2 && (entry[1] == L':' || entry.compare(0, 2, L"\\\\") == 0);
-    if (!absolute)
-        entry = entry[0] == L'\\' ? folder.substr(0, 2) + entry : folder + L"\\" + entry;
-    std::wstring full = fullPath(entry);
+void Reader::add(const std::wstring& folder, const std::string& entry, int depth) {
+    std::string resolved = qvcore::resolvePlaylistEntry(utf8(folder), entry);
+    std::wstring full =
+        resolved.empty() ? std::wstring() : fullPath(qvwin32::widen(resolved.c_str()));
     if (full.empty())
         return;
-    if (isPlaylistName(full)) {
+    if (qvcore::playlistFormat(utf8(full)) != qvcore::PlaylistFormat::None) {
         read(full, depth + 1);
         return;
     }
@@ -217,57 +180,16 @@ void Reader::read(const std::wstring& path, int depth) {
     std::string bytes;
     if (!readWhole(path, bytes))
         return;
-
-    Encoding encoding = endsWith(path, L".m3u8") ? Utf8 : SystemCodePage;
-    size_t start = 0;
-    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-        encoding = Utf8;
-        start = 3;
-    } else if (bytes.compare(0, 2, "\xFF\xFE") == 0) {
-        // Saved as "Unicode" by a text editor: make it UTF-8 and read on.
-        std::wstring wide((bytes.size() - 2) / 2, L'\0');
-        memcpy(wide.data(), bytes.data() + 2, wide.size() * 2);
-        bytes = fromWide(CP_UTF8, wide);
-        encoding = Utf8;
-    }
-    UINT codePage = encoding == Utf8 ? CP_UTF8 : systemCodePage();
+    const UINT codePage = systemCodePage();
+    auto fromCodePage = [codePage](std::string_view line) {
+        return utf8(toWide(codePage, line.data(), (int)line.size()));
+    };
+    // Not even four bytes a character would fit the buffer.
+    qvcore::PlaylistEntries list = qvcore::parsePlaylist(bytes, qvcore::playlistFormat(utf8(path)),
+                                                         (size_t)trackPathSize * 4, fromCodePage);
+    tooLong = tooLong || list.tooLong;
     std::wstring folder = path.substr(0, path.find_last_of(L'\\'));
-    bool pls = endsWith(path, L".pls");
-    // PLS numbers its entries; they are taken in that order.
-    std::vector<std::pair<long, std::wstring>> numbered;
-
-    while (start < bytes.size()) {
-        size_t end = bytes.find_first_of("\r\n", start);
-        if (end == std::string::npos)
-            end = bytes.size();
-        const char* line = bytes.data() + start;
-        size_t length = end - start;
-        start = end + 1;
-        if (length == 0)
-            continue;
-        if (!pls) {
-            if (line[0] == '#')
-                continue;
-            std::wstring entry = decode(codePage, line, length);
-            if (!entry.empty())
-                add(folder, entry, depth);
-            continue;
-        }
-        if (length < 5 || _strnicmp(line, "File", 4) != 0)
-            continue;
-        const char* equals = (const char*)memchr(line, '=', length);
-        char* numberEnd = nullptr;
-        long number = strtol(line + 4, &numberEnd, 10);
-        if (!equals || numberEnd != equals)
-            continue;
-        size_t valueLength = length - (equals + 1 - line);
-        std::wstring entry = decode(codePage, equals + 1, valueLength);
-        if (!entry.empty())
-            numbered.push_back({number, std::move(entry)});
-    }
-    std::stable_sort(numbered.begin(), numbered.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (const auto& [number, entry] : numbered)
+    for (const std::string& entry : list.entries)
         add(folder, entry, depth);
 }
 
@@ -290,7 +212,7 @@ bool writeAll(HANDLE file, const std::string& bytes) {
 } // namespace
 
 bool isPlaylistFile(const char* path) {
-    return isPlaylistName(qvwin32::widen(path));
+    return qvcore::playlistFormat(path) != qvcore::PlaylistFormat::None;
 }
 
 bool addPlaylistFile(const char* path) {

@@ -102,12 +102,12 @@ void addTracksFromOpenDialog() {
     // The list stays still while the dialog is open and the paths go in.
     SendMessageA(playlistBox, WM_SETREDRAW, FALSE, 0);
     const char* failure = nullptr;
+    takeMissingEntries();
     if (GetOpenFileNameA(&request))
         failure = addChosenFiles(result, request.nFileOffset);
     else if (CommDlgExtendedError() == FNERR_BUFFERTOOSMALL)
         failure = tooManyFilesText;
     reselectAndRecount();
     SendMessageA(playlistBox, WM_SETREDRAW, TRUE, 0);
-    if (failure)
-        MessageBoxA(mainWindowHandle, failure, CAPTION_ERROR, MB_OK);
+    reportSkippedEntries(mainWindowHandle, failure);
 }

@@ -64,6 +64,15 @@ std::wstring fullPath(const std::wstring& path) {
     return full;
 }
 
+// A full path as the wide calls take it past MAX_PATH.
+std::wstring extendedPath(const std::wstring& full) {
+    if (full.size() < MAX_PATH - 12 || full.compare(0, 4, L"\\\\?\\") == 0)
+        return full;
+    if (full.compare(0, 2, L"\\\\") == 0)
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
 bool readWhole(const std::wstring& path, std::string& bytes) {
     qvwin32::Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -89,7 +98,8 @@ std::wstring lowered(std::wstring text) {
 }
 
 // Which files exist, folder by folder: one listing of a folder costs less than asking after each
-// of a large playlist's entries one at a time.
+// of a large playlist's entries one at a time, the more so when most are missing (a list from
+// another machine), which the listing answers too.
 class FolderListings {
 public:
     bool isFile(const std::wstring& path) {
@@ -102,17 +112,30 @@ public:
             lastListing = &listingOf(lowered(lastFolder));
         }
         const Listing& listing = *lastListing;
-        auto found = listing.find(lowered(path.substr(slash + 1)));
-        if (found != listing.end())
+        std::wstring name = lowered(path.substr(slash + 1));
+        if (name.empty())
+            return false;
+        auto found = listing.names.find(name);
+        if (found != listing.names.end())
             return !found->second;
-        // Names a listing does not show as such (short names, trailing dots) are asked after.
+        if (listing.state == Folder::Missing)
+            return false;
+        // Names a listing does not show as such (short names, trailing dots and spaces) are asked
+        // after, and so is every name of a folder that may be entered but not listed.
+        if (listing.state == Folder::Listed && name.find(L'~') == std::wstring::npos &&
+            name.back() != L'.' && name.back() != L' ')
+            return false;
         DWORD attributes = GetFileAttributesW(path.c_str());
         return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
     }
 
 private:
-    // Lowered name to whether it is a folder.
-    using Listing = std::unordered_map<std::wstring, bool>;
+    enum class Folder { Listed, Missing, Unlisted };
+    struct Listing {
+        Folder state = Folder::Unlisted;
+        // Lowered name to whether it is a folder.
+        std::unordered_map<std::wstring, bool> names;
+    };
 
     const Listing& listingOf(const std::wstring& folder) {
         auto known = listings.find(folder);
@@ -123,12 +146,19 @@ private:
         qvwin32::FindHandle search(FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic,
                                                     &found, FindExSearchNameMatch, nullptr,
                                                     FIND_FIRST_EX_LARGE_FETCH));
-        if (!search)
+        if (!search) {
+            DWORD error = GetLastError();
+            if (error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND ||
+                error == ERROR_INVALID_NAME || error == ERROR_BAD_NETPATH ||
+                error == ERROR_BAD_NET_NAME)
+                listing.state = Folder::Missing;
             return listing;
+        }
         do {
-            listing[lowered(found.cFileName)] =
+            listing.names[lowered(found.cFileName)] =
                 (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         } while (FindNextFileW(search.get(), &found));
+        listing.state = GetLastError() == ERROR_NO_MORE_FILES ? Folder::Listed : Folder::Unlisted;
         return listing;
     }
 
@@ -141,24 +171,33 @@ std::string utf8(const std::wstring& wide) {
     return fromWide(CP_UTF8, wide);
 }
 
+// Entries of the playlists added since the last takeMissingEntries that named no file.
+int missingEntries = 0;
+
 struct Reader {
     std::vector<std::wstring> visited;
     std::vector<std::string> entries;
     FolderListings folders;
     bool tooLong = false;
+    int missing = 0;
 
-    void read(const std::wstring& path, int depth);
-    void add(const std::wstring& folder, const std::string& entry, int depth);
+    bool read(const std::wstring& path, int depth);
+    void add(const std::string& folder, const std::string& entry, int depth);
 };
 
-void Reader::add(const std::wstring& folder, const std::string& entry, int depth) {
-    std::string resolved = qvcore::resolvePlaylistEntry(utf8(folder), entry);
+void Reader::add(const std::string& folder, const std::string& entry, int depth) {
+    std::string resolved = qvcore::resolvePlaylistEntry(folder, entry);
     std::wstring full =
         resolved.empty() ? std::wstring() : fullPath(qvwin32::widen(resolved.c_str()));
-    if (full.empty())
+    // The full path is judged again: the system makes a device of names the entry only hinted at.
+    std::string fullText = utf8(full);
+    if (full.empty() || !qvcore::isFileSystemPath(fullText)) {
+        ++missing;
         return;
-    if (qvcore::playlistFormat(utf8(full)) != qvcore::PlaylistFormat::None) {
-        read(full, depth + 1);
+    }
+    if (qvcore::playlistFormat(fullText) != qvcore::PlaylistFormat::None) {
+        if (!read(full, depth + 1))
+            ++missing;
         return;
     }
     std::string text = fromWide(CP_ACP, full);
@@ -168,18 +207,21 @@ void Reader::add(const std::wstring& folder, const std::string& entry, int depth
     }
     if (!text.empty() && folders.isFile(full))
         entries.push_back(std::move(text));
+    else
+        ++missing;
 }
 
-void Reader::read(const std::wstring& path, int depth) {
+// False when the file cannot be read; a playlist seen before or nested too deep is read as empty.
+bool Reader::read(const std::wstring& path, int depth) {
     if (depth > deepestNesting)
-        return;
+        return true;
     for (const std::wstring& seen : visited)
         if (_wcsicmp(seen.c_str(), path.c_str()) == 0)
-            return;
+            return true;
     visited.push_back(path);
     std::string bytes;
     if (!readWhole(path, bytes))
-        return;
+        return false;
     const UINT codePage = systemCodePage();
     auto fromCodePage = [codePage](std::string_view line) {
         return utf8(toWide(codePage, line.data(), (int)line.size()));
@@ -188,9 +230,10 @@ void Reader::read(const std::wstring& path, int depth) {
     qvcore::PlaylistEntries list = qvcore::parsePlaylist(bytes, qvcore::playlistFormat(utf8(path)),
                                                          (size_t)trackPathSize * 4, fromCodePage);
     tooLong = tooLong || list.tooLong;
-    std::wstring folder = path.substr(0, path.find_last_of(L'\\'));
+    const std::string folder = utf8(path.substr(0, path.find_last_of(L'\\')));
     for (const std::string& entry : list.entries)
         add(folder, entry, depth);
+    return true;
 }
 
 std::string systemMessage(DWORD error) {
@@ -220,6 +263,7 @@ bool addPlaylistFile(const char* path) {
     std::wstring full = fullPath(qvwin32::widen(path));
     if (!full.empty())
         reader.read(full, 0);
+    missingEntries += reader.missing;
     // Room for all of them at once, rather than growing the list entry by entry.
     size_t bytes = 0;
     for (const std::string& entry : reader.entries)
@@ -254,14 +298,42 @@ bool addPathOrPlaylist(const char* path, bool widen) {
     return true;
 }
 
+int takeMissingEntries() {
+    int missing = missingEntries;
+    missingEntries = 0;
+    return missing;
+}
+
+void reportSkippedEntries(HWND owner, const char* failure) {
+    int missing = takeMissingEntries();
+    std::string text = failure ? failure : "";
+    if (missing > 0) {
+        if (!text.empty())
+            text += "\n\n";
+        text += missing == 1 ? std::string("1 file named in the playlist was not found, so it was "
+                                           "not added.")
+                             : std::to_string(missing) +
+                                   " files named in the playlist were not found, so they were "
+                                   "not added.";
+    }
+    if (!text.empty())
+        MessageBoxA(owner, text.c_str(), failure ? CAPTION_ERROR : CAPTION_INFORMATION, MB_OK);
+}
+
 const char* savePlaylistFile(const char* path) {
+    qvcore::PlaylistFormat format = qvcore::playlistFormat(path);
+    return savePlaylistFile(
+        path, format == qvcore::PlaylistFormat::None ? qvcore::PlaylistFormat::M3u8 : format);
+}
+
+const char* savePlaylistFile(const char* path, qvcore::PlaylistFormat format) {
     static std::string failure;
     std::wstring target = fullPath(qvwin32::widen(path));
-    if (target.empty()) {
+    if (target.empty() || !qvcore::isFileSystemPath(utf8(target))) {
         failure = std::string("Can't save the playlist to ") + path + ": the name is not valid.";
         return failure.c_str();
     }
-    std::string text = "#EXTM3U\r\n";
+    std::vector<std::string> paths;
     int count = (int)SendMessageA(playlistBox, LB_GETCOUNT, 0, 0);
     std::string entry;
     for (int i = 0; i < count; ++i) {
@@ -273,30 +345,46 @@ const char* savePlaylistFile(const char* path) {
         if (length == LB_ERR)
             continue;
         entry.resize((size_t)length);
-        text += fromWide(CP_UTF8, toWide(CP_ACP, entry.c_str(), (int)entry.size())) + "\r\n";
+        paths.push_back(utf8(toWide(CP_ACP, entry.c_str(), (int)entry.size())));
     }
+    const std::string text = qvcore::writePlaylist(paths, format);
 
-    // The earlier file stays whole until the new one is complete on disk beside it.
-    std::wstring folder = target.substr(0, target.find_last_of(L'\\') + 1);
-    wchar_t temporary[MAX_PATH + 16] = L"";
+    const std::wstring longTarget = extendedPath(target);
+    const DWORD attributes = GetFileAttributesW(longTarget.c_str());
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (exists && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        failure = std::string("Can't save the playlist to ") + path +
+                  ": the file is read-only. It was left as it was.";
+        return failure.c_str();
+    }
+    // The earlier file stays whole until the new one is complete on disk beside it; then it is
+    // replaced, keeping its attributes and permissions. The name is ours rather than the
+    // system's temporary name, which fails in folders near MAX_PATH.
+    const std::wstring temporary = longTarget.substr(0, longTarget.find_last_of(L'\\')) + L"\\qvp" +
+                                   std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                   std::to_wstring(GetTickCount64()) + L".tmp";
     DWORD error = ERROR_SUCCESS;
-    if (folder.size() >= MAX_PATH - 14 || !GetTempFileNameW(folder.c_str(), L"qvp", 0, temporary)) {
+    qvwin32::Handle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         error = GetLastError();
     } else {
-        qvwin32::Handle file(CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file)
-            error = GetLastError();
-        else if (!writeAll(file.get(), text) || !FlushFileBuffers(file.get()))
+        if (!writeAll(file.get(), text) || !FlushFileBuffers(file.get()))
             error = GetLastError();
         // Closed before the move: a file still open cannot replace the target.
         file.reset();
-        if (error == ERROR_SUCCESS &&
-            !MoveFileExW(temporary, target.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        if (error == ERROR_SUCCESS && exists &&
+            !ReplaceFileW(longTarget.c_str(), temporary.c_str(), nullptr,
+                          REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
+            error = GetLastError();
+        else if (error == ERROR_SUCCESS && !exists &&
+                 !MoveFileExW(temporary.c_str(), longTarget.c_str(), MOVEFILE_WRITE_THROUGH))
             error = GetLastError();
         if (error != ERROR_SUCCESS)
-            DeleteFileW(temporary);
+            DeleteFileW(temporary.c_str());
+        // Wine's ReplaceFileW leaves the replacement's own attributes.
+        else if (exists && GetFileAttributesW(longTarget.c_str()) != attributes)
+            SetFileAttributesW(longTarget.c_str(), attributes);
     }
     if (error == ERROR_SUCCESS)
         return nullptr;
@@ -305,12 +393,17 @@ const char* savePlaylistFile(const char* path) {
 }
 
 void savePlaylistThroughDialog() {
+    // The filter's order is the formats' order here.
+    const qvcore::PlaylistFormat formats[] = {
+        qvcore::PlaylistFormat::M3u8, qvcore::PlaylistFormat::M3u, qvcore::PlaylistFormat::Pls};
+    const char* const extensions[] = {".m3u8", ".m3u", ".pls"};
     char path[trackPathSize] = "";
     OPENFILENAMEA request;
     memset(&request, 0, sizeof request);
     request.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
     request.hwndOwner = playlistWindowHandle;
-    request.lpstrFilter = "M3U8 playlist\0*.m3u8\0";
+    request.lpstrFilter =
+        "M3U8 playlist (UTF-8)\0*.m3u8\0M3U playlist\0*.m3u\0PLS playlist\0*.pls\0";
     request.nFilterIndex = 1;
     request.lpstrFile = path;
     request.nMaxFile = sizeof path;
@@ -320,6 +413,17 @@ void savePlaylistThroughDialog() {
         OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
     if (!GetSaveFileNameA(&request))
         return;
-    if (const char* failure = savePlaylistFile(path))
+    // A name of the playlist extensions says the format; any other is saved in the chosen type's.
+    size_t chosen =
+        request.nFilterIndex >= 1 && request.nFilterIndex <= 3 ? request.nFilterIndex - 1 : 0;
+    qvcore::PlaylistFormat format = qvcore::playlistFormat(path);
+    const char* failure = nullptr;
+    if (format == qvcore::PlaylistFormat::None) {
+        format = formats[chosen];
+        if (strlen(path) + strlen(extensions[chosen]) < sizeof path)
+            strcat(path, extensions[chosen]);
+    }
+    failure = savePlaylistFile(path, format);
+    if (failure)
         MessageBoxA(playlistWindowHandle, failure, CAPTION_ERROR, MB_OK);
 }

@@ -54,6 +54,7 @@ void addDroppedFiles(HDROP drop) {
         return;
     }
     SendMessageA(playlistBox, WM_SETREDRAW, FALSE, 0);
+    takeMissingEntries();
     bool skipped = false;
     for (UINT i = 0; i < count; ++i) {
         // A path cut short at the buffer's end would name another file.
@@ -66,8 +67,7 @@ void addDroppedFiles(HDROP drop) {
     releaseDrop(drop);
     reselectAndRecount();
     SendMessageA(playlistBox, WM_SETREDRAW, TRUE, 0);
-    if (skipped)
-        MessageBoxA(playlistBox, TEXT_PATH_TOO_LONG, CAPTION_ERROR, MB_OK);
+    reportSkippedEntries(playlistBox, skipped ? TEXT_PATH_TOO_LONG : nullptr);
 }
 
 // Stop first when a track plays, so the command that follows plays the clicked entry.

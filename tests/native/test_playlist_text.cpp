@@ -12,11 +12,14 @@ using Entries = std::vector<std::string>;
 
 namespace {
 
-// Windows-1252 for the bytes the tests use, as the system's code page would give it.
+// Latin-1 as the system's code page: every byte a character.
 std::string codePage(std::string_view line) {
     std::string out;
-    for (char c : line)
-        out += c == '\xE9' ? "\xC3\xA9"s : std::string(1, c);
+    for (char c : line) {
+        auto b = (unsigned char)c;
+        out += b < 0x80 ? std::string(1, c)
+                        : std::string{char(0xC0 | b >> 6), char(0x80 | (b & 0x3F))};
+    }
     return out;
 }
 
@@ -44,10 +47,15 @@ TEST(PlaylistText, LinesBecomeEntries) {
          "\xEF\xBB\xBF\xD0\xA2.ogg\n",
          {"\xD0\xA2.ogg"},
          false},
-        {"M3U8 is UTF-8; a line that is not is passed over",
+        {"UTF-8 without a mark",
+         PlaylistFormat::Pls,
+         "File1=\xD0\xA2.ogg\n",
+         {"\xD0\xA2.ogg"},
+         false},
+        {"one byte that is not UTF-8 makes it the code page",
          PlaylistFormat::M3u8,
-         "\xD0\xA2.ogg\ncaf\xE9.mod\n\xED\xA0\x80.ogg\n\xC0\xAF.ogg\nb.xm",
-         {"\xD0\xA2.ogg", "b.xm"},
+         "\xD0\xA2.ogg\ncaf\xE9.mod\n",
+         {"\xC3\x90\xC2\xA2.ogg", "caf\xC3\xA9.mod"},
          false},
         {"UTF-16 little-endian, a pair and a lone surrogate",
          PlaylistFormat::M3u,
@@ -86,6 +94,52 @@ TEST(PlaylistText, LinesBecomeEntries) {
     }
 }
 
+TEST(PlaylistText, EncodingByMarkOrContent) {
+    using E = qvcore::PlaylistEncoding;
+    const struct {
+        std::string bytes;
+        E expected;
+    } rows[] = {
+        {"\xEF\xBB\xBF"
+         "a",
+         E::Utf8},
+        {"\xFF\xFE"
+         "a\0"s,
+         E::Utf16Le},
+        {"\xFE\xFF"
+         "\0a"s,
+         E::Utf16Be},
+        {"a\xD0\xA2\xE3\x81\x82\xF0\x9F\x98\xB5", E::Utf8},
+        {"plain.ogg", E::CodePage},
+        {"caf\xE9", E::CodePage},
+        {"\xC0\xAF", E::CodePage},
+        {"\xED\xA0\x80", E::CodePage},
+        {"\xF4\x90\x80\x80", E::CodePage},
+        {"\xE3\x81", E::CodePage},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(qvcore::playlistEncoding(row.bytes), row.expected) << row.bytes;
+}
+
+TEST(PlaylistText, SavedListsReadBackTheSame) {
+    const Entries names[] = {
+        {"C:\\Music\\\xD0\xA2\xD0\xBE\xD0\xBD \xD0\xBB\xD1\x8F.ogg", "D:\\a.ogg"},
+        {"\\\\nas\\music\\\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.mp3"},
+        {"C:\\Music\\plain.xm", "C:\\Music\\plain.xm"},
+        {},
+    };
+    for (PlaylistFormat format : {PlaylistFormat::M3u8, PlaylistFormat::M3u, PlaylistFormat::Pls})
+        for (const Entries& paths : names)
+            EXPECT_EQ(
+                qvcore::parsePlaylist(qvcore::writePlaylist(paths, format), format, 4096, codePage)
+                    .entries,
+                paths)
+                << (int)format << " " << (paths.empty() ? "" : paths[0]);
+    EXPECT_EQ(qvcore::writePlaylist({"C:\\a.ogg"}, PlaylistFormat::Pls),
+              "[playlist]\r\nFile1=C:\\a.ogg\r\nNumberOfEntries=1\r\nVersion=2\r\n");
+    EXPECT_EQ(qvcore::writePlaylist({}, PlaylistFormat::M3u), "\xEF\xBB\xBF#EXTM3U\r\n");
+}
+
 TEST(PlaylistText, EntriesResolveAgainstTheFolder) {
     const struct {
         const char* folder;
@@ -99,7 +153,23 @@ TEST(PlaylistText, EntriesResolveAgainstTheFolder) {
         {"C:\\Music", "D:\\x.mp3", "D:\\x.mp3"},
         {"C:\\Music", "//nas/music/x.mp3", "\\\\nas\\music\\x.mp3"},
         {"\\\\nas\\music\\lists", "x.mp3", "\\\\nas\\music\\lists\\x.mp3"},
+        {"\\\\nas\\music\\lists", "\\Albums\\x.mp3", "\\\\nas\\music\\Albums\\x.mp3"},
+        {"\\\\?\\UNC\\nas\\music\\lists", "\\x.mp3", "\\\\?\\UNC\\nas\\music\\x.mp3"},
+        {"\\\\?\\C:\\Music", "\\x.mp3", "\\\\?\\C:\\x.mp3"},
         {"C:\\Music", "  ", ""},
+        // Devices, in any folder and under any extension, and the namespaces that name them.
+        {"C:\\Music", "CON", ""},
+        {"C:\\Music", "sub\\nul.mp3", ""},
+        {"C:\\Music", "Com1", ""},
+        {"C:\\Music", "LPT9 .ogg", ""},
+        {"C:\\Music", "com\xC2\xB9", ""},
+        {"C:\\Music", "CONOUT$", ""},
+        {"C:\\Music", "\\\\.\\PhysicalDrive0", ""},
+        {"C:\\Music", "//./COM1", ""},
+        {"C:\\Music", "\\\\?\\GLOBALROOT\\Device\\Null", ""},
+        {"C:\\Music", "CONSOLE.mp3", "C:\\Music\\CONSOLE.mp3"},
+        {"C:\\Music", "com10.mp3", "C:\\Music\\com10.mp3"},
+        {"C:\\Music", "\\\\?\\D:\\x.mp3", "\\\\?\\D:\\x.mp3"},
     };
     for (const auto& row : rows)
         EXPECT_EQ(qvcore::resolvePlaylistEntry(row.folder, row.entry), row.expected)

@@ -113,6 +113,39 @@ std::string_view trimmed(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
+// The drive (C:) or share (\\\\server\\share) that a full path lies on.
+std::string_view rootOf(std::string_view folder) {
+    size_t start = 0;
+    if (startsWithNoCase(folder, "\\\\?\\unc\\"))
+        start = 8;
+    else if (folder.substr(0, 4) == "\\\\?\\")
+        return folder.substr(0, 6);
+    else if (folder.substr(0, 2) == "\\\\")
+        start = 2;
+    else
+        return folder.substr(0, 2);
+    size_t server = folder.find('\\', start);
+    if (server == std::string_view::npos)
+        return folder;
+    return folder.substr(0, folder.find('\\', server + 1));
+}
+
+// The names that open a device in any folder, whatever follows a dot: CON, NUL.txt, com1.mp3.
+bool isDeviceName(std::string_view name) {
+    name = name.substr(0, name.find_first_of(".:"));
+    while (!name.empty() && name.back() == ' ')
+        name.remove_suffix(1);
+    for (std::string_view device : {"con", "prn", "aux", "nul", "conin$", "conout$"})
+        if (name.size() == device.size() && startsWithNoCase(name, device))
+            return true;
+    if (!startsWithNoCase(name, "com") && !startsWithNoCase(name, "lpt"))
+        return false;
+    std::string_view number = name.substr(3);
+    // The superscript digits count too: \u00B9, \u00B2 and \u00B3.
+    return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') || number == "\xC2\xB9" ||
+           number == "\xC2\xB2" || number == "\xC2\xB3";
+}
+
 struct LineReader {
     PlaylistEncoding encoding;
     std::size_t longestLine;
@@ -155,20 +188,22 @@ PlaylistFormat playlistFormat(std::string_view name) {
     return PlaylistFormat::None;
 }
 
-PlaylistEncoding playlistEncoding(std::string_view bytes, PlaylistFormat format) {
+PlaylistEncoding playlistEncoding(std::string_view bytes) {
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF")
         return PlaylistEncoding::Utf8;
     if (bytes.substr(0, 2) == "\xFF\xFE")
         return PlaylistEncoding::Utf16Le;
     if (bytes.substr(0, 2) == "\xFE\xFF")
         return PlaylistEncoding::Utf16Be;
-    return format == PlaylistFormat::M3u8 ? PlaylistEncoding::Utf8 : PlaylistEncoding::CodePage;
+    const bool ascii =
+        std::all_of(bytes.begin(), bytes.end(), [](char c) { return (unsigned char)c < 0x80; });
+    return !ascii && validUtf8(bytes) ? PlaylistEncoding::Utf8 : PlaylistEncoding::CodePage;
 }
 
 PlaylistEntries parsePlaylist(std::string_view bytes, PlaylistFormat format,
                               std::size_t longestLine, const CodePageToUtf8& fromCodePage) {
     PlaylistEntries result;
-    const PlaylistEncoding encoding = playlistEncoding(bytes, format);
+    const PlaylistEncoding encoding = playlistEncoding(bytes);
     std::string converted;
     switch (encoding) {
     case PlaylistEncoding::Utf8:
@@ -226,11 +261,53 @@ std::string resolvePlaylistEntry(std::string_view folder, std::string_view entry
         return {};
     std::replace(path.begin(), path.end(), '/', '\\');
     const bool absolute = path.size() >= 2 && (path[1] == ':' || path.compare(0, 2, "\\\\") == 0);
-    if (absolute)
-        return path;
-    if (path[0] == '\\')
-        return std::string(folder.substr(0, 2)) + path;
-    return std::string(folder) + "\\" + path;
+    if (!absolute)
+        path = path[0] == '\\' ? std::string(rootOf(folder)) + path
+                               : std::string(folder) + "\\" + path;
+    // A drive-relative C:x passes here and is judged once the caller has made it full.
+    const bool driveRelative = path.size() >= 2 && path[1] == ':' && path.compare(2, 1, "\\");
+    return driveRelative || isFileSystemPath(path) ? path : std::string();
+}
+
+bool isFileSystemPath(std::string_view path) {
+    bool share = false;
+    if (startsWithNoCase(path, "\\\\?\\unc\\")) {
+        path.remove_prefix(8);
+        share = true;
+    } else if (path.substr(0, 4) == "\\\\?\\") {
+        path.remove_prefix(4);
+    } else if (path.substr(0, 2) == "\\\\") {
+        path.remove_prefix(2);
+        share = true;
+    }
+    size_t server = path.find('\\');
+    if (share) {
+        // \\.\ and \\?\ name devices and the object namespace, not servers.
+        std::string_view name = path.substr(0, server);
+        if (name.empty() || name == "." || name == "?" || server == std::string_view::npos)
+            return false;
+    } else if (path.size() < 3 || path[1] != ':' || path[2] != '\\' ||
+               !((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'))) {
+        return false;
+    }
+    return !isDeviceName(path.substr(path.find_last_of('\\') + 1));
+}
+
+std::string writePlaylist(const std::vector<std::string>& paths, PlaylistFormat format) {
+    std::string text;
+    if (format == PlaylistFormat::Pls) {
+        text = "[playlist]\r\n";
+        for (size_t i = 0; i < paths.size(); ++i)
+            text += "File" + std::to_string(i + 1) + "=" + paths[i] + "\r\n";
+        return text + "NumberOfEntries=" + std::to_string(paths.size()) + "\r\nVersion=2\r\n";
+    }
+    // Without the mark an .m3u reads as the system's code page in many players.
+    if (format == PlaylistFormat::M3u)
+        text = "\xEF\xBB\xBF";
+    text += "#EXTM3U\r\n";
+    for (const std::string& path : paths)
+        text += path + "\r\n";
+    return text;
 }
 
 } // namespace qvcore

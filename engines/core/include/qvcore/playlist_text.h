@@ -17,9 +17,9 @@ PlaylistFormat playlistFormat(std::string_view name);
 
 enum class PlaylistEncoding { Utf8, Utf16Le, Utf16Be, CodePage };
 
-// How the bytes are text: a byte-order mark decides; without one, .m3u8 is UTF-8 and anything
-// else the system's 8-bit code page.
-PlaylistEncoding playlistEncoding(std::string_view bytes, PlaylistFormat format);
+// How the bytes are text: a byte-order mark decides; without one, text that is valid UTF-8 and
+// holds bytes past ASCII is UTF-8, and anything else the system's 8-bit code page.
+PlaylistEncoding playlistEncoding(std::string_view bytes);
 
 // One line of the system's 8-bit code page as UTF-8; empty when it is not valid there.
 using CodePageToUtf8 = std::function<std::string(std::string_view)>;
@@ -38,7 +38,15 @@ PlaylistEntries parsePlaylist(std::string_view bytes, PlaylistFormat format,
 
 // Where an entry of a playlist in `folder` (a full Windows path without its trailing backslash)
 // points, as a path with backslashes; relative entries count from the folder and root-relative
-// ones from its drive. Empty for an entry that cannot name a file.
+// ones from its drive or share. Empty for an entry that cannot name a file: devices included.
 std::string resolvePlaylistEntry(std::string_view folder, std::string_view entry);
+
+// A full path that can name a regular file: on a drive or a share, and not a device (CON, NUL,
+// COM1, \\.\..., \\?\GLOBALROOT\...), which opening could block on.
+bool isFileSystemPath(std::string_view path);
+
+// The paths (UTF-8) as a playlist file of the format: M3U8 plain UTF-8, M3U UTF-8 with its mark,
+// PLS numbered; lines end in CR LF.
+std::string writePlaylist(const std::vector<std::string>& paths, PlaylistFormat format);
 
 } // namespace qvcore

@@ -179,6 +179,7 @@ void addTracksFromOpenDialog() {
     // The list stays still while the dialog is open and the paths go in.
     SendMessageA(playlistBox, WM_SETREDRAW, FALSE, 0);
     const char* failure = nullptr;
+    takeMissingEntries();
     std::vector<std::wstring> outside;
     if (!textIsUtf8())
         failure = chooseInUtf16(outside);
@@ -188,7 +189,6 @@ void addTracksFromOpenDialog() {
         failure = tooManyFilesText;
     reselectAndRecount();
     SendMessageA(playlistBox, WM_SETREDRAW, TRUE, 0);
-    if (failure)
-        MessageBoxA(mainWindowHandle, failure, CAPTION_ERROR, MB_OK);
+    reportSkippedEntries(mainWindowHandle, failure);
     reportNamesOutsideCodePage(mainWindowHandle, outside);
 }

@@ -11,6 +11,7 @@
 #include "app/state.h"
 #include "app/texts.h"
 #include "playlist/playlist_entries.h"
+#include "qvcore/playlist_text.h"
 #include "qvwin32/handle.h"
 #include "qvwin32/text.h"
 
@@ -20,18 +21,6 @@ namespace {
 const DWORD largestPlaylist = 256u << 20;
 // Playlists naming playlists: deeper than this is a loop in disguise.
 const int deepestNesting = 16;
-
-enum Encoding { Utf8, SystemCodePage };
-
-bool endsWith(const std::wstring& text, const wchar_t* ending) {
-    size_t endingLength = wcslen(ending);
-    return text.size() >= endingLength &&
-           _wcsicmp(text.c_str() + text.size() - endingLength, ending) == 0;
-}
-
-bool isPlaylistName(const std::wstring& path) {
-    return endsWith(path, L".m3u") || endsWith(path, L".m3u8") || endsWith(path, L".pls");
-}
 
 // Empty when the text is not valid in the code page.
 std::wstring toWide(UINT codePage, const char* text, int length) {
@@ -75,6 +64,15 @@ std::wstring fullPath(const std::wstring& path) {
     return full;
 }
 
+// A full path as the wide calls take it past MAX_PATH.
+std::wstring extendedPath(const std::wstring& full) {
+    if (full.size() < MAX_PATH - 12 || full.compare(0, 4, L"\\\\?\\") == 0)
+        return full;
+    if (full.compare(0, 2, L"\\\\") == 0)
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
 bool readWhole(const std::wstring& path, std::string& bytes) {
     qvwin32::Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -93,12 +91,6 @@ bool readWhole(const std::wstring& path, std::string& bytes) {
     return ok;
 }
 
-void trim(std::wstring& text) {
-    size_t end = text.find_last_not_of(L" \t");
-    text.erase(end == std::wstring::npos ? 0 : end + 1);
-    text.erase(0, std::min(text.find_first_not_of(L" \t"), text.size()));
-}
-
 std::wstring lowered(std::wstring text) {
     if (!text.empty())
         CharLowerBuffW(text.data(), (DWORD)text.size());
@@ -106,7 +98,8 @@ std::wstring lowered(std::wstring text) {
 }
 
 // Which files exist, folder by folder: one listing of a folder costs less than asking after each
-// of a large playlist's entries one at a time.
+// of a large playlist's entries one at a time, the more so when most are missing (a list from
+// another machine), which the listing answers too.
 class FolderListings {
 public:
     bool isFile(const std::wstring& path) {
@@ -119,17 +112,30 @@ public:
             lastListing = &listingOf(lowered(lastFolder));
         }
         const Listing& listing = *lastListing;
-        auto found = listing.find(lowered(path.substr(slash + 1)));
-        if (found != listing.end())
+        std::wstring name = lowered(path.substr(slash + 1));
+        if (name.empty())
+            return false;
+        auto found = listing.names.find(name);
+        if (found != listing.names.end())
             return !found->second;
-        // Names a listing does not show as such (short names, trailing dots) are asked after.
+        if (listing.state == Folder::Missing)
+            return false;
+        // Names a listing does not show as such (short names, trailing dots and spaces) are asked
+        // after, and so is every name of a folder that may be entered but not listed.
+        if (listing.state == Folder::Listed && name.find(L'~') == std::wstring::npos &&
+            name.back() != L'.' && name.back() != L' ')
+            return false;
         DWORD attributes = GetFileAttributesW(path.c_str());
         return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
     }
 
 private:
-    // Lowered name to whether it is a folder.
-    using Listing = std::unordered_map<std::wstring, bool>;
+    enum class Folder { Listed, Missing, Unlisted };
+    struct Listing {
+        Folder state = Folder::Unlisted;
+        // Lowered name to whether it is a folder.
+        std::unordered_map<std::wstring, bool> names;
+    };
 
     const Listing& listingOf(const std::wstring& folder) {
         auto known = listings.find(folder);
@@ -140,12 +146,19 @@ private:
         qvwin32::FindHandle search(FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic,
                                                     &found, FindExSearchNameMatch, nullptr,
                                                     FIND_FIRST_EX_LARGE_FETCH));
-        if (!search)
+        if (!search) {
+            DWORD error = GetLastError();
+            if (error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND ||
+                error == ERROR_INVALID_NAME || error == ERROR_BAD_NETPATH ||
+                error == ERROR_BAD_NET_NAME)
+                listing.state = Folder::Missing;
             return listing;
+        }
         do {
-            listing[lowered(found.cFileName)] =
+            listing.names[lowered(found.cFileName)] =
                 (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         } while (FindNextFileW(search.get(), &found));
+        listing.state = GetLastError() == ERROR_NO_MORE_FILES ? Folder::Listed : Folder::Unlisted;
         return listing;
     }
 
@@ -154,48 +167,37 @@ private:
     const Listing* lastListing = nullptr;
 };
 
+std::string utf8(const std::wstring& wide) {
+    return fromWide(CP_UTF8, wide);
+}
+
+// Entries of the playlists added since the last takeMissingEntries that named no file.
+int missingEntries = 0;
+
 struct Reader {
     std::vector<std::wstring> visited;
     std::vector<std::string> entries;
     FolderListings folders;
     bool tooLong = false;
+    int missing = 0;
 
-    void read(const std::wstring& path, int depth);
-    void add(const std::wstring& folder, std::wstring entry, int depth);
-    std::wstring decode(UINT codePage, const char* line, size_t length);
+    bool read(const std::wstring& path, int depth);
+    void add(const std::string& folder, const std::string& entry, int depth);
 };
 
-// One line of a playlist as text; empty for a line that is not text or is too long for a path.
-std::wstring Reader::decode(UINT codePage, const char* line, size_t length) {
-    for (size_t i = 0; i < length; ++i)
-        if ((unsigned char)line[i] < 0x20 && line[i] != '\t')
-            return {};
-    // Not even four bytes a character would fit the buffer.
-    if (length >= (size_t)trackPathSize * 4) {
-        tooLong = true;
-        return {};
+void Reader::add(const std::string& folder, const std::string& entry, int depth) {
+    std::string resolved = qvcore::resolvePlaylistEntry(folder, entry);
+    std::wstring full =
+        resolved.empty() ? std::wstring() : fullPath(qvwin32::widen(resolved.c_str()));
+    // The full path is judged again: the system makes a device of names the entry only hinted at.
+    std::string fullText = utf8(full);
+    if (full.empty() || !qvcore::isFileSystemPath(fullText)) {
+        ++missing;
+        return;
     }
-    std::wstring text = toWide(codePage, line, (int)length);
-    for (wchar_t c : text)
-        if (c == 0x7F || (c >= 0x80 && c < 0xA0))
-            return {};
-    return text;
-}
-
-// Relative paths count from the playlist's folder; a path that starts at a root from its drive.
-void Reader::add(const std::wstring& folder, std::wstring entry, int depth) {
-    trim(entry);
-    if (entry.empty() || entry.find(L"://") != std::wstring::npos)
-        return;
-    std::replace(entry.begin(), entry.end(), L'/', L'\\');
-    bool absolute = entry.size() >= 2 && (entry[1] == L':' || entry.compare(0, 2, L"\\\\") == 0);
-    if (!absolute)
-        entry = entry[0] == L'\\' ? folder.substr(0, 2) + entry : folder + L"\\" + entry;
-    std::wstring full = fullPath(entry);
-    if (full.empty())
-        return;
-    if (isPlaylistName(full)) {
-        read(full, depth + 1);
+    if (qvcore::playlistFormat(fullText) != qvcore::PlaylistFormat::None) {
+        if (!read(full, depth + 1))
+            ++missing;
         return;
     }
     std::string text = fromWide(CP_ACP, full);
@@ -205,70 +207,33 @@ void Reader::add(const std::wstring& folder, std::wstring entry, int depth) {
     }
     if (!text.empty() && folders.isFile(full))
         entries.push_back(std::move(text));
+    else
+        ++missing;
 }
 
-void Reader::read(const std::wstring& path, int depth) {
+// False when the file cannot be read; a playlist seen before or nested too deep is read as empty.
+bool Reader::read(const std::wstring& path, int depth) {
     if (depth > deepestNesting)
-        return;
+        return true;
     for (const std::wstring& seen : visited)
         if (_wcsicmp(seen.c_str(), path.c_str()) == 0)
-            return;
+            return true;
     visited.push_back(path);
     std::string bytes;
     if (!readWhole(path, bytes))
-        return;
-
-    Encoding encoding = endsWith(path, L".m3u8") ? Utf8 : SystemCodePage;
-    size_t start = 0;
-    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-        encoding = Utf8;
-        start = 3;
-    } else if (bytes.compare(0, 2, "\xFF\xFE") == 0) {
-        // Saved as "Unicode" by a text editor: make it UTF-8 and read on.
-        std::wstring wide((bytes.size() - 2) / 2, L'\0');
-        memcpy(wide.data(), bytes.data() + 2, wide.size() * 2);
-        bytes = fromWide(CP_UTF8, wide);
-        encoding = Utf8;
-    }
-    UINT codePage = encoding == Utf8 ? CP_UTF8 : systemCodePage();
-    std::wstring folder = path.substr(0, path.find_last_of(L'\\'));
-    bool pls = endsWith(path, L".pls");
-    // PLS numbers its entries; they are taken in that order.
-    std::vector<std::pair<long, std::wstring>> numbered;
-
-    while (start < bytes.size()) {
-        size_t end = bytes.find_first_of("\r\n", start);
-        if (end == std::string::npos)
-            end = bytes.size();
-        const char* line = bytes.data() + start;
-        size_t length = end - start;
-        start = end + 1;
-        if (length == 0)
-            continue;
-        if (!pls) {
-            if (line[0] == '#')
-                continue;
-            std::wstring entry = decode(codePage, line, length);
-            if (!entry.empty())
-                add(folder, entry, depth);
-            continue;
-        }
-        if (length < 5 || _strnicmp(line, "File", 4) != 0)
-            continue;
-        const char* equals = (const char*)memchr(line, '=', length);
-        char* numberEnd = nullptr;
-        long number = strtol(line + 4, &numberEnd, 10);
-        if (!equals || numberEnd != equals)
-            continue;
-        size_t valueLength = length - (equals + 1 - line);
-        std::wstring entry = decode(codePage, equals + 1, valueLength);
-        if (!entry.empty())
-            numbered.push_back({number, std::move(entry)});
-    }
-    std::stable_sort(numbered.begin(), numbered.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (const auto& [number, entry] : numbered)
+        return false;
+    const UINT codePage = systemCodePage();
+    auto fromCodePage = [codePage](std::string_view line) {
+        return utf8(toWide(codePage, line.data(), (int)line.size()));
+    };
+    // Not even four bytes a character would fit the buffer.
+    qvcore::PlaylistEntries list = qvcore::parsePlaylist(bytes, qvcore::playlistFormat(utf8(path)),
+                                                         (size_t)trackPathSize * 4, fromCodePage);
+    tooLong = tooLong || list.tooLong;
+    const std::string folder = utf8(path.substr(0, path.find_last_of(L'\\')));
+    for (const std::string& entry : list.entries)
         add(folder, entry, depth);
+    return true;
 }
 
 std::string systemMessage(DWORD error) {
@@ -290,7 +255,7 @@ bool writeAll(HANDLE file, const std::string& bytes) {
 } // namespace
 
 bool isPlaylistFile(const char* path) {
-    return isPlaylistName(qvwin32::widen(path));
+    return qvcore::playlistFormat(path) != qvcore::PlaylistFormat::None;
 }
 
 bool addPlaylistFile(const char* path) {
@@ -298,6 +263,7 @@ bool addPlaylistFile(const char* path) {
     std::wstring full = fullPath(qvwin32::widen(path));
     if (!full.empty())
         reader.read(full, 0);
+    missingEntries += reader.missing;
     // Room for all of them at once, rather than growing the list entry by entry.
     size_t bytes = 0;
     for (const std::string& entry : reader.entries)
@@ -332,14 +298,42 @@ bool addPathOrPlaylist(const char* path, bool widen) {
     return true;
 }
 
+int takeMissingEntries() {
+    int missing = missingEntries;
+    missingEntries = 0;
+    return missing;
+}
+
+void reportSkippedEntries(HWND owner, const char* failure) {
+    int missing = takeMissingEntries();
+    std::string text = failure ? failure : "";
+    if (missing > 0) {
+        if (!text.empty())
+            text += "\n\n";
+        text += missing == 1 ? std::string("1 file named in the playlist was not found, so it was "
+                                           "not added.")
+                             : std::to_string(missing) +
+                                   " files named in the playlist were not found, so they were "
+                                   "not added.";
+    }
+    if (!text.empty())
+        MessageBoxA(owner, text.c_str(), failure ? CAPTION_ERROR : CAPTION_INFORMATION, MB_OK);
+}
+
 const char* savePlaylistFile(const char* path) {
+    qvcore::PlaylistFormat format = qvcore::playlistFormat(path);
+    return savePlaylistFile(
+        path, format == qvcore::PlaylistFormat::None ? qvcore::PlaylistFormat::M3u8 : format);
+}
+
+const char* savePlaylistFile(const char* path, qvcore::PlaylistFormat format) {
     static std::string failure;
     std::wstring target = fullPath(qvwin32::widen(path));
-    if (target.empty()) {
+    if (target.empty() || !qvcore::isFileSystemPath(utf8(target))) {
         failure = std::string("Can't save the playlist to ") + path + ": the name is not valid.";
         return failure.c_str();
     }
-    std::string text = "#EXTM3U\r\n";
+    std::vector<std::string> paths;
     int count = (int)SendMessageA(playlistBox, LB_GETCOUNT, 0, 0);
     std::string entry;
     for (int i = 0; i < count; ++i) {
@@ -351,30 +345,46 @@ const char* savePlaylistFile(const char* path) {
         if (length == LB_ERR)
             continue;
         entry.resize((size_t)length);
-        text += fromWide(CP_UTF8, toWide(CP_ACP, entry.c_str(), (int)entry.size())) + "\r\n";
+        paths.push_back(utf8(toWide(CP_ACP, entry.c_str(), (int)entry.size())));
     }
+    const std::string text = qvcore::writePlaylist(paths, format);
 
-    // The earlier file stays whole until the new one is complete on disk beside it.
-    std::wstring folder = target.substr(0, target.find_last_of(L'\\') + 1);
-    wchar_t temporary[MAX_PATH + 16] = L"";
+    const std::wstring longTarget = extendedPath(target);
+    const DWORD attributes = GetFileAttributesW(longTarget.c_str());
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (exists && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        failure = std::string("Can't save the playlist to ") + path +
+                  ": the file is read-only. It was left as it was.";
+        return failure.c_str();
+    }
+    // The earlier file stays whole until the new one is complete on disk beside it; then it is
+    // replaced, keeping its attributes and permissions. The name is ours rather than the
+    // system's temporary name, which fails in folders near MAX_PATH.
+    const std::wstring temporary = longTarget.substr(0, longTarget.find_last_of(L'\\')) + L"\\qvp" +
+                                   std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                   std::to_wstring(GetTickCount64()) + L".tmp";
     DWORD error = ERROR_SUCCESS;
-    if (folder.size() >= MAX_PATH - 14 || !GetTempFileNameW(folder.c_str(), L"qvp", 0, temporary)) {
+    qvwin32::Handle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         error = GetLastError();
     } else {
-        qvwin32::Handle file(CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file)
-            error = GetLastError();
-        else if (!writeAll(file.get(), text) || !FlushFileBuffers(file.get()))
+        if (!writeAll(file.get(), text) || !FlushFileBuffers(file.get()))
             error = GetLastError();
         // Closed before the move: a file still open cannot replace the target.
         file.reset();
-        if (error == ERROR_SUCCESS &&
-            !MoveFileExW(temporary, target.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        if (error == ERROR_SUCCESS && exists &&
+            !ReplaceFileW(longTarget.c_str(), temporary.c_str(), nullptr,
+                          REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
+            error = GetLastError();
+        else if (error == ERROR_SUCCESS && !exists &&
+                 !MoveFileExW(temporary.c_str(), longTarget.c_str(), MOVEFILE_WRITE_THROUGH))
             error = GetLastError();
         if (error != ERROR_SUCCESS)
-            DeleteFileW(temporary);
+            DeleteFileW(temporary.c_str());
+        // Wine's ReplaceFileW leaves the replacement's own attributes.
+        else if (exists && GetFileAttributesW(longTarget.c_str()) != attributes)
+            SetFileAttributesW(longTarget.c_str(), attributes);
     }
     if (error == ERROR_SUCCESS)
         return nullptr;
@@ -383,12 +393,17 @@ const char* savePlaylistFile(const char* path) {
 }
 
 void savePlaylistThroughDialog() {
+    // The filter's order is the formats' order here.
+    const qvcore::PlaylistFormat formats[] = {
+        qvcore::PlaylistFormat::M3u8, qvcore::PlaylistFormat::M3u, qvcore::PlaylistFormat::Pls};
+    const char* const extensions[] = {".m3u8", ".m3u", ".pls"};
     char path[trackPathSize] = "";
     OPENFILENAMEA request;
     memset(&request, 0, sizeof request);
     request.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
     request.hwndOwner = playlistWindowHandle;
-    request.lpstrFilter = "M3U8 playlist\0*.m3u8\0";
+    request.lpstrFilter =
+        "M3U8 playlist (UTF-8)\0*.m3u8\0M3U playlist\0*.m3u\0PLS playlist\0*.pls\0";
     request.nFilterIndex = 1;
     request.lpstrFile = path;
     request.nMaxFile = sizeof path;
@@ -398,6 +413,17 @@ void savePlaylistThroughDialog() {
         OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
     if (!GetSaveFileNameA(&request))
         return;
-    if (const char* failure = savePlaylistFile(path))
+    // A name of the playlist extensions says the format; any other is saved in the chosen type's.
+    size_t chosen =
+        request.nFilterIndex >= 1 && request.nFilterIndex <= 3 ? request.nFilterIndex - 1 : 0;
+    qvcore::PlaylistFormat format = qvcore::playlistFormat(path);
+    const char* failure = nullptr;
+    if (format == qvcore::PlaylistFormat::None) {
+        format = formats[chosen];
+        if (strlen(path) + strlen(extensions[chosen]) < sizeof path)
+            strcat(path, extensions[chosen]);
+    }
+    failure = savePlaylistFile(path, format);
+    if (failure)
         MessageBoxA(playlistWindowHandle, failure, CAPTION_ERROR, MB_OK);
 }

@@ -3,21 +3,33 @@
 
 #include <windows.h>
 
+#include "qvcore/playlist_text.h"
+
 // By the name's extension: .m3u, .m3u8 or .pls.
 bool isPlaylistFile(const char* path);
 
 // Appends the files that the playlist file names (and those of the playlists it names, each read
-// once), in order, with the width rule. Entries that are URLs, missing files or not text are
-// passed over. Returns false when some were refused because their paths do not fit a buffer.
+// once), in order, with the width rule. Entries that are URLs, missing files, devices or not text
+// are passed over; those that named no file are counted for takeMissingEntries. Returns false
+// when some were refused because their paths do not fit a buffer.
 bool addPlaylistFile(const char* path);
 
 // A file the user added: a playlist file's entries, or the file itself (widening the list for
 // its path when `widen`). False when a playlist's entries were refused as addPlaylistFile says.
 bool addPathOrPlaylist(const char* path, bool widen = true);
 
-// Writes every entry of the playlist to path as M3U8 (UTF-8, full paths) through a temporary
-// file that then replaces path. Returns null, or why it failed.
+// How many entries of the playlists added since the last call named no file.
+int takeMissingEntries();
+
+// After a drop or an open: one box that gives the failure (an error) and says how many playlist
+// entries were not found, or none when there is nothing to say.
+void reportSkippedEntries(HWND owner, const char* failure);
+
+// Writes every entry of the playlist to path in the format (by the name's extension unless
+// given; M3U8 for other names), full paths, through a temporary file that then replaces path,
+// keeping its attributes. Returns null, or why it failed.
 const char* savePlaylistFile(const char* path);
+const char* savePlaylistFile(const char* path, qvcore::PlaylistFormat format);
 
 // "Save playlist..." of the popup menu: the system's save dialog, then savePlaylistFile.
 void savePlaylistThroughDialog();

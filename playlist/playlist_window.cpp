@@ -61,6 +61,7 @@ void addDroppedFiles(HDROP drop) {
         return;
     }
     SendMessageA(playlistBox, WM_SETREDRAW, FALSE, 0);
+    takeMissingEntries();
     bool skipped = false;
     std::vector<std::wstring> outside;
     std::wstring wide;
@@ -79,8 +80,7 @@ void addDroppedFiles(HDROP drop) {
     releaseDrop(drop);
     reselectAndRecount();
     SendMessageA(playlistBox, WM_SETREDRAW, TRUE, 0);
-    if (skipped)
-        MessageBoxA(playlistBox, TEXT_PATH_TOO_LONG, CAPTION_ERROR, MB_OK);
+    reportSkippedEntries(playlistBox, skipped ? TEXT_PATH_TOO_LONG : nullptr);
     reportNamesOutsideCodePage(playlistBox, outside);
 }
 

@@ -1,9 +1,11 @@
-// Reads an M3U8 of N lines (100,000 unless given) naming 100 real files into a hidden list box,
-// as a drop of it would, and prints how long that took.
+// Reads an M3U8 of N lines (100,000 unless given) into a hidden list box, as a drop of it would,
+// and prints how long that took. The lines name 100 real files, or with "missing" as the second
+// argument files that are not there: half in the list's folder, half in a folder that is not.
 #include <windows.h>
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <string>
 
@@ -12,6 +14,7 @@
 
 int main(int argc, char** argv) {
     int lines = argc > 1 ? atoi(argv[1]) : 100000;
+    const bool missing = argc > 2 && strcmp(argv[2], "missing") == 0;
     char temp[MAX_PATH] = "";
     GetTempPathA(sizeof temp, temp);
     std::string folder = std::string(temp) + "qvbench-" + std::to_string(GetCurrentProcessId());
@@ -23,9 +26,15 @@ int main(int argc, char** argv) {
             CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     }
     std::string text = "#EXTM3U\n";
-    for (int i = 1; i < lines; ++i)
-        text += (i % 2 ? "track" + std::to_string(i % files) + ".ogg\n"
-                       : folder + "\\track" + std::to_string(i % files) + ".ogg\n");
+    for (int i = 1; i < lines; ++i) {
+        if (missing)
+            text += (i % 2 ? "gone" + std::to_string(i) + ".ogg\n"
+                           : "D:\\Elsewhere\\Album" + std::to_string(i % 50) + "\\gone" +
+                                 std::to_string(i) + ".ogg\n");
+        else
+            text += (i % 2 ? "track" + std::to_string(i % files) + ".ogg\n"
+                           : folder + "\\track" + std::to_string(i % files) + ".ogg\n");
+    }
     std::string list = folder + "\\big.m3u8";
     HANDLE out = CreateFileA(list.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     DWORD written = 0;

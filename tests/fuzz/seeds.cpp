@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "tests/gen/gen.h"
@@ -25,8 +26,23 @@ int main(int argc, char** argv) {
         return 2;
     }
     const fs::path out = argv[1];
-    for (const char* kind : {"probe", "module", "vorbis", "opus", "flac", "wav", "mp3"})
+    for (const char* kind : {"probe", "module", "vorbis", "opus", "flac", "wav", "mp3", "playlist"})
         fs::create_directories(out / kind);
+
+    using namespace std::string_literals;
+    // Playlists: the first byte picks the format (0 M3U, 1 M3U8, 2 PLS) and the folder.
+    const std::string playlists[] = {
+        "\0#EXTM3U\r\n#EXTINF:12,A\r\na.ogg\r\nsub/c.it\r\n\\x.mp3\r\nhttp://r/s\r\n"s,
+        "\x04\xEF\xBB\xBF\xD0\xA2\xD0\xBE\xD0\xBD.ogg\n..\\b.xm\nC:\\x\\caf\xC3\xA9.mod\n",
+        "\x02[playlist]\nFile2=b.xm\nTitle1=A\nFile1=a.ogg\nNumberOfEntries=2\n",
+        "\x06\xFF\xFE"
+        "a\0.\0o\0g\0g\0\r\0\n\0\x3D\xD8\x35\xDE"s,
+        "\x03"
+        "caf\xE9.mod\n\t b.xm \n\x01\x02\n",
+    };
+    for (size_t i = 0; i < std::size(playlists); ++i)
+        write(out / "playlist" / ("list" + std::to_string(i)),
+              qvgen::Bytes(playlists[i].begin(), playlists[i].end()));
 
     qvgen::WavSpec tone;
     tone.seconds = 0.25;

@@ -276,6 +276,35 @@ TEST(SoundBanks, DamagedBanksAreRefusedOrPlaySafely) {
     EXPECT_LT(rms(renderSeconds(player, 0.3)), 1e-6);
 }
 
+// A bank's tuning can step a looped sample many loop lengths a frame, up to an infinite step:
+// the voice plays on in bounded time, with finite samples.
+TEST(SoundBanks, ExtremeTuningOfALoopedSampleStaysFinite) {
+    for (int16_t scaleTuning : {1200, 32767}) {
+        auto bank = std::make_shared<SoundBank>();
+        bank->pcm.assign(64, 0.5f);
+        SampleInfo sample;
+        sample.end = 64;
+        sample.loopStart = 10;
+        sample.loopEnd = 12;
+        sample.rootKey = 0;
+        bank->samples.push_back(sample);
+        Zone zone;
+        zone.link = 0;
+        zone.put(GenSampleModes, 1);
+        zone.put(GenScaleTuning, scaleTuning);
+        zone.put(GenKeynum, 127);
+        zone.put(GenDelayVolEnv, -12000);
+        zone.put(GenAttackVolEnv, -12000);
+        bank->instruments.push_back({{zone}});
+        Zone presetZone;
+        presetZone.link = 0;
+        bank->presets.push_back({0, 0, {presetZone}});
+        MidiPlayer player(parsed(oneNote(0, 127, 480)), bank, rate);
+        for (float x : renderSeconds(player, 0.2))
+            ASSERT_TRUE(std::isfinite(x)) << scaleTuning;
+    }
+}
+
 TEST(SoundBanks, GeneralMidiSoundFontPlaysAPianoA4) {
     std::string error;
     auto bank = loadSoundBank("/usr/share/sounds/sf2/TimGM6mb.sf2", &error);

@@ -301,7 +301,9 @@ void Synth::startVoice(const Zone& pz, const Zone& iz, int channel, int key, int
 void Synth::updatePitch(Voice& v) {
     const Channel& ch = channels[v.channel];
     double bendCents = (ch.bend - 8192) / 8192.0 * ch.bendRange * 100.0;
-    v.step = v.rateRatio * pow(2.0, (v.pitchCents + bendCents) / 1200.0);
+    // A step of 1024 (ten octaves up at equal rates) is far past hearing; a bank's tuning can
+    // ask for steps up to infinity.
+    v.step = std::min(v.rateRatio * pow(2.0, (v.pitchCents + bendCents) / 1200.0), 1024.0);
 }
 
 void Synth::updateGains(Voice& v) {
@@ -349,10 +351,13 @@ bool Synth::span(Voice& v, float* o, size_t n, float env, float envStep, float g
         o[2 * i] += sample * gl;
         o[2 * i + 1] += sample * gr;
         pos += step;
-        if (Loop) {
-            while (pos >= loopEnd)
-                pos -= loopLength;
-        } else if (pos >= last) {
+        if (Loop && pos >= loopEnd) {
+            // A bank's extreme tuning can step many loop lengths at once, further than repeated
+            // subtraction can come back from.
+            pos = loopStart + fmod(pos - loopStart, loopLength);
+            if (pos >= loopEnd)
+                pos = loopStart;
+        } else if (!Loop && pos >= last) {
             ended = true;
             break;
         }

@@ -142,7 +142,8 @@ ChannelId loadModule(const std::string& path, int& numOrders) {
         fail(FMOD_ERR_FILE_NOTFOUND);
         return 0;
     }
-    qvcore::ProbeResult what = qvcore::probe(file->data(), file->size());
+    // Modules and songs are taken whole.
+    qvcore::ProbeResult what = qvcore::probe(file->data(), file->waitFor(0, file->size()));
     std::unique_ptr<qvcore::Decoder> decoder;
     if (qvcore::isClassicModule(what)) {
         decoder = qvcore::openModule(std::move(file), qvcore::ModuleEnd::Loop);
@@ -165,9 +166,10 @@ ChannelId loadModule(const std::string& path, int& numOrders) {
 }
 
 // Content our decoders read, then what only the system's decoders read; failures say why.
-std::unique_ptr<qvcore::Decoder> openStreamDecoder(const char* path,
-                                                   std::shared_ptr<const qvcore::FileData> file) {
-    const qvcore::ProbeResult what = qvcore::probe(file->data(), file->size());
+std::unique_ptr<qvcore::Decoder> openStreamDecoder(std::shared_ptr<const qvcore::FileData> file) {
+    // A large file is still being read: its first part tells what it is.
+    const std::size_t head = file->loaded();
+    const qvcore::ProbeResult what = qvcore::probe(file->data(), head);
     if (qvcore::isStream(what.kind)) {
         auto decoder = qvcore::openDecoder(std::move(file), what);
         if (!decoder)
@@ -175,20 +177,19 @@ std::unique_ptr<qvcore::Decoder> openStreamDecoder(const char* path,
         return decoder;
     }
     const qvcore::SystemFormat format = what.kind == qvcore::Kind::Unknown
-                                            ? qvcore::systemFormat(file->data(), file->size())
+                                            ? qvcore::systemFormat(file->data(), head)
                                             : qvcore::SystemFormat::None;
     if (format == qvcore::SystemFormat::None) {
         fail(FMOD_ERR_FILE_FORMAT);
         return nullptr;
     }
-    const bool intact = qvcore::systemContainerIntact(file->data(), file->size(), format);
-    file.reset();
+    const bool intact = qvcore::systemContainerIntact(file->data(), head, format);
     if (!lib.mediaFoundation && !(lib.mediaFoundation = qvmf::startup())) {
         fail(FMOD_ERR_MEDIAPLAYER);
         return nullptr;
     }
     qvmf::OpenError error = qvmf::OpenError::None;
-    auto decoder = qvmf::openStream(path, format, error);
+    auto decoder = qvmf::openStream(std::move(file), format, error);
     if (!decoder)
         fail(error == qvmf::OpenError::Refused && intact ? FMOD_ERR_MEDIAPLAYER
                                                          : FMOD_ERR_FILE_BAD);
@@ -446,7 +447,7 @@ FSOUND_STREAM* F_API FSOUND_Stream_Open(const char* name_or_data, unsigned int, 
         fail(FMOD_ERR_FILE_NOTFOUND);
         return nullptr;
     }
-    auto decoder = openStreamDecoder(name_or_data, std::move(file));
+    auto decoder = openStreamDecoder(std::move(file));
     if (!decoder)
         return nullptr;
     Stream s;

@@ -4,11 +4,14 @@
 #include <mfidl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
+#include "qvcore/convert.h"
+#include "qvcore/downmix.h"
 #include "qvcore/read_ahead.h"
-#include "qvwin32/text.h"
 
 namespace qvmf {
 namespace {
@@ -20,11 +23,11 @@ struct Api {
     decltype(&MFStartup) startup = nullptr;
     decltype(&MFShutdown) shutdown = nullptr;
     decltype(&MFCreateMediaType) createMediaType = nullptr;
-    decltype(&MFCreateFile) createFile = nullptr;
+    HRESULT(WINAPI* createOnStream)(IStream*, IMFByteStream**) = nullptr;
     decltype(&MFCreateSourceReaderFromByteStream) createReader = nullptr;
 
     bool loaded() const {
-        return startup && shutdown && createMediaType && createFile && createReader;
+        return startup && shutdown && createMediaType && createOnStream && createReader;
     }
 };
 
@@ -43,12 +46,98 @@ const Api& api() {
         bind(plat, "MFStartup", a.startup);
         bind(plat, "MFShutdown", a.shutdown);
         bind(plat, "MFCreateMediaType", a.createMediaType);
-        bind(plat, "MFCreateFile", a.createFile);
+        bind(plat, "MFCreateMFByteStreamOnStream", a.createOnStream);
         bind(readwrite, "MFCreateSourceReaderFromByteStream", a.createReader);
         return a;
     }();
     return loaded;
 }
+
+// The file's bytes as we hold them, for the system's source: it never opens the file itself, so
+// others may rename, delete or rewrite it while it plays, and a file that comes up short
+// (a large one still being read from a drive that went away) just ends.
+class FileStream final : public IStream {
+public:
+    explicit FileStream(std::shared_ptr<const qvcore::FileData> file) : file_(std::move(file)) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) override {
+        if (!out)
+            return E_POINTER;
+        if (IsEqualIID(id, IID_IUnknown) || IsEqualIID(id, IID_IStream) ||
+            IsEqualIID(id, IID_ISequentialStream)) {
+            *out = static_cast<IStream*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --refs_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+    HRESULT STDMETHODCALLTYPE Read(void* into, ULONG most, ULONG* read) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const std::size_t n = file_->waitFor(static_cast<std::size_t>(pos_), most);
+        if (n)
+            std::memcpy(into, file_->data() + pos_, n);
+        pos_ += n;
+        if (read)
+            *read = static_cast<ULONG>(n);
+        return n == most ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override {
+        return STG_E_ACCESSDENIED;
+    }
+    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* now) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const LONGLONG base = origin == STREAM_SEEK_SET   ? 0
+                              : origin == STREAM_SEEK_CUR ? static_cast<LONGLONG>(pos_)
+                                                          : static_cast<LONGLONG>(file_->size());
+        const LONGLONG to = base + move.QuadPart;
+        if (origin > STREAM_SEEK_END || to < 0)
+            return STG_E_INVALIDFUNCTION;
+        pos_ = std::min<std::uint64_t>(static_cast<std::uint64_t>(to), file_->size());
+        if (now)
+            now->QuadPart = pos_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD) override {
+        if (!stat)
+            return STG_E_INVALIDPOINTER;
+        *stat = STATSTG{};
+        stat->type = STGTY_STREAM;
+        stat->cbSize.QuadPart = file_->size();
+        stat->grfMode = STGM_READ;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return STG_E_ACCESSDENIED; }
+    HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*,
+                                     ULARGE_INTEGER*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Revert() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+        return STG_E_INVALIDFUNCTION;
+    }
+    HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+        return STG_E_INVALIDFUNCTION;
+    }
+    HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
+
+private:
+    ~FileStream() = default;
+
+    std::atomic<ULONG> refs_{1};
+    std::shared_ptr<const qvcore::FileData> file_;
+    std::mutex mutex_;
+    std::uint64_t pos_ = 0;
+};
 
 // What the source resolver is told the content is: our probe decided, not the file's name.
 void describeContent(IMFByteStream* stream, qvcore::SystemFormat format) {
@@ -93,7 +182,7 @@ HRESULT chooseOutput(IMFSourceReader* reader) {
 
 struct Format {
     bool isFloat = true;
-    UINT32 channels = 0, rate = 0, bits = 0;
+    UINT32 channels = 0, rate = 0, bits = 0, mask = 0;
     UINT64 duration = 0; // 100 ns units
 };
 
@@ -107,6 +196,8 @@ bool readFormat(IMFSourceReader* reader, Format& f) {
     type->GetUINT32(MF_MT_AUDIO_NUM_CHANNELS, &f.channels);
     type->GetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, &f.rate);
     type->GetUINT32(MF_MT_AUDIO_BITS_PER_SAMPLE, &f.bits);
+    if (FAILED(type->GetUINT32(MF_MT_AUDIO_CHANNEL_MASK, &f.mask)))
+        f.mask = 0;
     f.isFloat = subtype == MFAudioFormat_Float;
     PROPVARIANT duration;
     PropVariantInit(&duration);
@@ -121,11 +212,16 @@ bool readFormat(IMFSourceReader* reader, Format& f) {
 
 constexpr std::uint64_t unitsPerSecond = 10'000'000;
 
-// Reads decoded samples into stereo float frames, on the read-ahead thread.
+// Reads decoded samples into stereo float frames at the rate the stream opened with, on the
+// read-ahead thread. A stream may change its format on the way (HE-AAC finds its doubled
+// rate or its second channel only after the first samples): the new one is read then, and a
+// new rate is resampled to the first.
 class Source final : public qvcore::PcmSource {
 public:
     Source(ComPtr<IMFSourceReader> reader, const Format& format)
-        : reader_(std::move(reader)), format_(format) {}
+        : reader_(std::move(reader)), rate_(format.rate) {
+        setFormat(format);
+    }
 
     std::size_t read(float* out, std::size_t frames) override {
         std::size_t done = 0;
@@ -148,7 +244,7 @@ public:
         PROPVARIANT at;
         PropVariantInit(&at);
         at.vt = VT_I8;
-        at.hVal.QuadPart = static_cast<LONGLONG>(frame * unitsPerSecond / format_.rate);
+        at.hVal.QuadPart = static_cast<LONGLONG>(frame * unitsPerSecond / rate_);
         if (FAILED(reader_->SetCurrentPosition(GUID_NULL, at)))
             return false;
         pending_.clear();
@@ -156,6 +252,7 @@ public:
         ended_ = false;
         landing_ = true;
         target_ = frame;
+        setFormat(format_); // the resampler forgets what it held
         return true;
     }
 
@@ -167,13 +264,21 @@ public:
         const HRESULT hr =
             reader_->ReadSample(static_cast<DWORD>(MF_SOURCE_READER_FIRST_AUDIO_STREAM), 0, nullptr,
                                 &flags, &time, sample.put());
+        bool broken = false;
+        if (SUCCEEDED(hr) && (flags & MF_SOURCE_READERF_CURRENTMEDIATYPECHANGED)) {
+            Format now;
+            broken = !readFormat(reader_.get(), now);
+            if (!broken)
+                setFormat(now);
+        }
         const bool landing = landing_;
-        if (SUCCEEDED(hr) && sample)
+        if (SUCCEEDED(hr) && sample && !broken)
             append(sample.get(), time);
         // Samples that give nothing are passed over, but not forever (those a seek skips whole
         // do not count).
         const bool nothing = at_ == pending_.size() / 2 && !landing;
-        if (FAILED(hr) || (flags & (MF_SOURCE_READERF_ENDOFSTREAM | MF_SOURCE_READERF_ERROR)) ||
+        if (FAILED(hr) || broken ||
+            (flags & (MF_SOURCE_READERF_ENDOFSTREAM | MF_SOURCE_READERF_ERROR)) ||
             (nothing && ++empty > 64)) {
             ended_ = true;
             return at_ < pending_.size() / 2;
@@ -182,6 +287,14 @@ public:
     }
 
 private:
+    void setFormat(const Format& f) {
+        format_ = f;
+        downmix_ = qvcore::Downmix(f.channels, f.mask);
+        resampler_.reset();
+        if (f.rate != rate_)
+            resampler_ = std::make_unique<qvcore::StreamResampler>(f.rate, rate_, 2);
+    }
+
     void append(IMFSample* sample, LONGLONG time) {
         ComPtr<IMFMediaBuffer> buffer;
         if (FAILED(sample->ConvertToContiguousBuffer(buffer.put())))
@@ -190,22 +303,35 @@ private:
         DWORD length = 0;
         if (FAILED(buffer->Lock(&bytes, nullptr, &length)))
             return;
-        const std::size_t frames = length / (format_.channels * format_.bits / 8);
-        pending_.resize(2 * frames);
-        at_ = 0;
+        std::size_t frames = length / (format_.channels * format_.bits / 8);
+        std::vector<float>& stereo = resampler_ ? decoded_ : pending_;
+        stereo.resize(2 * frames);
         if (format_.isFloat)
-            toStereo(reinterpret_cast<const float*>(bytes), frames, [](float v) {
-                v = v == v ? v : 0.0f; // a damaged stream's NaN
-                return std::clamp(v, -8.0f, 8.0f);
-            });
+            downmix_.toStereo(reinterpret_cast<const float*>(bytes), frames, stereo.data(),
+                              [](float v) {
+                                  v = v == v ? v : 0.0f; // a damaged stream's NaN
+                                  return std::clamp(v, -8.0f, 8.0f);
+                              });
         else
-            toStereo(reinterpret_cast<const std::int16_t*>(bytes), frames,
-                     [](std::int16_t v) { return static_cast<float>(v) * (1.0f / 32768.0f); });
+            downmix_.toStereo(
+                reinterpret_cast<const std::int16_t*>(bytes), frames, stereo.data(),
+                [](std::int16_t v) { return static_cast<float>(v) * (1.0f / 32768.0f); });
         buffer->Unlock();
+        if (resampler_) {
+            if (!resampler_->ok()) {
+                frames = 0;
+            } else {
+                pending_.resize(2 * resampler_->maxOutput(frames));
+                frames = resampler_->process(decoded_.data(), frames, pending_.data(),
+                                             pending_.size() / 2);
+            }
+            pending_.resize(2 * frames);
+        }
+        at_ = 0;
         if (landing_) {
             // A seek lands at or before the target: what comes before it is dropped.
             const std::uint64_t first =
-                (static_cast<std::uint64_t>(std::max<LONGLONG>(time, 0)) * format_.rate +
+                (static_cast<std::uint64_t>(std::max<LONGLONG>(time, 0)) * rate_ +
                  unitsPerSecond / 2) /
                 unitsPerSecond;
             const std::uint64_t skip = target_ > first ? target_ - first : 0;
@@ -214,21 +340,13 @@ private:
         }
     }
 
-    // The first two channels (or the one, twice), each sample through `convert`.
-    template <class Sample, class Convert>
-    void toStereo(const Sample* in, std::size_t frames, Convert convert) {
-        const std::size_t step = format_.channels, right = step > 1 ? 1 : 0;
-        float* out = pending_.data();
-        for (std::size_t i = 0; i < frames; ++i, in += step) {
-            out[2 * i] = convert(in[0]);
-            out[2 * i + 1] = convert(in[right]);
-        }
-    }
-
     qvdevice::ThreadCom com_; // first in, last out: the reader is released before COM ends
     ComPtr<IMFSourceReader> reader_;
+    std::uint32_t rate_; // what the stream opened with, and plays at
     Format format_;
-    std::vector<float> pending_;
+    qvcore::Downmix downmix_;
+    std::unique_ptr<qvcore::StreamResampler> resampler_; // while the stream runs at another rate
+    std::vector<float> pending_, decoded_;
     std::size_t at_ = 0;
     bool ended_ = false, landing_ = false;
     std::uint64_t target_ = 0;
@@ -245,18 +363,22 @@ void shutdown() {
         api().shutdown();
 }
 
-ComPtr<IMFSourceReader> openReader(const char* path, qvcore::SystemFormat format,
-                                   OpenError& error) {
+ComPtr<IMFSourceReader> openReader(std::shared_ptr<const qvcore::FileData> file,
+                                   qvcore::SystemFormat format, OpenError& error) {
     error = OpenError::Refused;
     ComPtr<IMFSourceReader> reader;
     if (!api().loaded())
         return reader;
-    const std::wstring wide = qvwin32::widen(path);
     ComPtr<IMFByteStream> stream;
-    if (wide.empty() || FAILED(api().createFile(MF_ACCESSMODE_READ, MF_OPENMODE_FAIL_IF_NOT_EXIST,
-                                                MF_FILEFLAGS_NONE, wide.c_str(), stream.put()))) {
+    if (!file) {
         error = OpenError::Bad;
         return reader;
+    }
+    {
+        ComPtr<IStream> bytes;
+        *bytes.put() = new FileStream(std::move(file));
+        if (FAILED(api().createOnStream(bytes.get(), stream.put())))
+            return reader;
     }
     describeContent(stream.get(), format);
     HRESULT hr = api().createReader(stream.get(), nullptr, reader.put());
@@ -267,18 +389,22 @@ ComPtr<IMFSourceReader> openReader(const char* path, qvcore::SystemFormat format
     return reader;
 }
 
-std::unique_ptr<qvcore::Decoder> openStream(const char* path, qvcore::SystemFormat format,
-                                            OpenError& error) {
-    // The opener runs on the read-ahead thread while this one waits for it.
+std::unique_ptr<qvcore::Decoder> openStream(std::shared_ptr<const qvcore::FileData> file,
+                                            qvcore::SystemFormat format, OpenError& error) {
+    // The opener runs on the read-ahead thread, and may outlive this call when the open takes
+    // too long: it owns what it uses, and says how it went through `outcome`.
+    auto outcome = std::make_shared<std::atomic<OpenError>>(OpenError::Refused);
     auto decoder = qvcore::openReadAhead(
-        [&](qvcore::PcmSourceInfo& info) -> std::unique_ptr<qvcore::PcmSource> {
+        [file, format, outcome](qvcore::PcmSourceInfo& info) -> std::unique_ptr<qvcore::PcmSource> {
             qvdevice::ThreadCom com;
-            ComPtr<IMFSourceReader> reader = openReader(path, format, error);
+            OpenError error = OpenError::Refused;
+            ComPtr<IMFSourceReader> reader = openReader(file, format, error);
+            outcome->store(error);
             Format f;
             if (!reader)
                 return nullptr;
             if (!readFormat(reader.get(), f)) {
-                error = OpenError::Refused;
+                outcome->store(OpenError::Refused);
                 return nullptr;
             }
             info.rate = f.rate;
@@ -287,13 +413,15 @@ std::unique_ptr<qvcore::Decoder> openStream(const char* path, qvcore::SystemForm
             // A file that opens but gives no sound at all is damaged.
             int empty = 0;
             if (!source->nextSample(empty)) {
-                error = OpenError::Bad;
+                outcome->store(OpenError::Bad);
                 return nullptr;
             }
+            outcome->store(OpenError::None);
             return source;
         });
-    if (decoder)
-        error = OpenError::None;
+    error = decoder ? OpenError::None : outcome->load();
+    if (!decoder && error == OpenError::None)
+        error = OpenError::Bad; // it opened, but too slowly to play
     return decoder;
 }
 

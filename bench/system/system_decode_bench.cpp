@@ -34,7 +34,7 @@ template <class Decode> double realTimeMultiple(Decode decodeSeconds, const char
 
 double throughStream(const char* path) {
     qvmf::OpenError error;
-    auto decoder = qvmf::openStream(qvcore::FileData::open(path), qvcore::SystemFormat::Mp4, error);
+    auto decoder = qvmf::openStream(path, qvcore::SystemFormat::Mp4, error);
     if (!decoder)
         return 0;
     std::vector<float> block(2 * 4096);
@@ -50,7 +50,7 @@ double throughStream(const char* path) {
 
 double throughReader(const char* path) {
     qvmf::OpenError error;
-    auto reader = qvmf::openReader(qvcore::FileData::open(path), qvcore::SystemFormat::Mp4, error);
+    auto reader = qvmf::openReader(path, qvcore::SystemFormat::Mp4, error);
     if (!reader)
         return 0;
     qvdevice::ComPtr<IMFMediaType> type;

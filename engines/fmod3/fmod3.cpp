@@ -166,7 +166,8 @@ ChannelId loadModule(const std::string& path, int& numOrders) {
 }
 
 // Content our decoders read, then what only the system's decoders read; failures say why.
-std::unique_ptr<qvcore::Decoder> openStreamDecoder(std::shared_ptr<const qvcore::FileData> file) {
+std::unique_ptr<qvcore::Decoder> openStreamDecoder(const char* path,
+                                                   std::shared_ptr<const qvcore::FileData> file) {
     // A large file is still being read: its first part tells what it is.
     const std::size_t head = file->loaded();
     const qvcore::ProbeResult what = qvcore::probe(file->data(), head);
@@ -184,12 +185,13 @@ std::unique_ptr<qvcore::Decoder> openStreamDecoder(std::shared_ptr<const qvcore:
         return nullptr;
     }
     const bool intact = qvcore::systemContainerIntact(file->data(), head, format);
+    file.reset();
     if (!lib.mediaFoundation && !(lib.mediaFoundation = qvmf::startup())) {
         fail(FMOD_ERR_MEDIAPLAYER);
         return nullptr;
     }
     qvmf::OpenError error = qvmf::OpenError::None;
-    auto decoder = qvmf::openStream(std::move(file), format, error);
+    auto decoder = qvmf::openStream(path, format, error);
     if (!decoder)
         fail(error == qvmf::OpenError::Refused && intact ? FMOD_ERR_MEDIAPLAYER
                                                          : FMOD_ERR_FILE_BAD);
@@ -447,7 +449,7 @@ FSOUND_STREAM* F_API FSOUND_Stream_Open(const char* name_or_data, unsigned int, 
         fail(FMOD_ERR_FILE_NOTFOUND);
         return nullptr;
     }
-    auto decoder = openStreamDecoder(std::move(file));
+    auto decoder = openStreamDecoder(name_or_data, std::move(file));
     if (!decoder)
         return nullptr;
     Stream s;

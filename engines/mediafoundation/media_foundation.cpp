@@ -6,12 +6,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <mutex>
+#include <string>
 #include <vector>
 
 #include "qvcore/convert.h"
 #include "qvcore/downmix.h"
 #include "qvcore/read_ahead.h"
+#include "qvwin32/text.h"
 
 namespace qvmf {
 namespace {
@@ -23,11 +24,11 @@ struct Api {
     decltype(&MFStartup) startup = nullptr;
     decltype(&MFShutdown) shutdown = nullptr;
     decltype(&MFCreateMediaType) createMediaType = nullptr;
-    HRESULT(WINAPI* createOnStream)(IStream*, IMFByteStream**) = nullptr;
+    decltype(&MFCreateFile) createFile = nullptr;
     decltype(&MFCreateSourceReaderFromByteStream) createReader = nullptr;
 
     bool loaded() const {
-        return startup && shutdown && createMediaType && createOnStream && createReader;
+        return startup && shutdown && createMediaType && createFile && createReader;
     }
 };
 
@@ -46,98 +47,12 @@ const Api& api() {
         bind(plat, "MFStartup", a.startup);
         bind(plat, "MFShutdown", a.shutdown);
         bind(plat, "MFCreateMediaType", a.createMediaType);
-        bind(plat, "MFCreateMFByteStreamOnStream", a.createOnStream);
+        bind(plat, "MFCreateFile", a.createFile);
         bind(readwrite, "MFCreateSourceReaderFromByteStream", a.createReader);
         return a;
     }();
     return loaded;
 }
-
-// The file's bytes as we hold them, for the system's source: it never opens the file itself, so
-// others may rename, delete or rewrite it while it plays, and a file that comes up short
-// (a large one still being read from a drive that went away) just ends.
-class FileStream final : public IStream {
-public:
-    explicit FileStream(std::shared_ptr<const qvcore::FileData> file) : file_(std::move(file)) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) override {
-        if (!out)
-            return E_POINTER;
-        if (IsEqualIID(id, IID_IUnknown) || IsEqualIID(id, IID_IStream) ||
-            IsEqualIID(id, IID_ISequentialStream)) {
-            *out = static_cast<IStream*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
-
-    HRESULT STDMETHODCALLTYPE Read(void* into, ULONG most, ULONG* read) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        const std::size_t n = file_->waitFor(static_cast<std::size_t>(pos_), most);
-        if (n)
-            std::memcpy(into, file_->data() + pos_, n);
-        pos_ += n;
-        if (read)
-            *read = static_cast<ULONG>(n);
-        return n == most ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override {
-        return STG_E_ACCESSDENIED;
-    }
-    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* now) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        const LONGLONG base = origin == STREAM_SEEK_SET   ? 0
-                              : origin == STREAM_SEEK_CUR ? static_cast<LONGLONG>(pos_)
-                                                          : static_cast<LONGLONG>(file_->size());
-        const LONGLONG to = base + move.QuadPart;
-        if (origin > STREAM_SEEK_END || to < 0)
-            return STG_E_INVALIDFUNCTION;
-        pos_ = std::min<std::uint64_t>(static_cast<std::uint64_t>(to), file_->size());
-        if (now)
-            now->QuadPart = pos_;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD) override {
-        if (!stat)
-            return STG_E_INVALIDPOINTER;
-        *stat = STATSTG{};
-        stat->type = STGTY_STREAM;
-        stat->cbSize.QuadPart = file_->size();
-        stat->grfMode = STGM_READ;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return STG_E_ACCESSDENIED; }
-    HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*,
-                                     ULARGE_INTEGER*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE Revert() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-        return STG_E_INVALIDFUNCTION;
-    }
-    HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-        return STG_E_INVALIDFUNCTION;
-    }
-    HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
-
-private:
-    ~FileStream() = default;
-
-    std::atomic<ULONG> refs_{1};
-    std::shared_ptr<const qvcore::FileData> file_;
-    std::mutex mutex_;
-    std::uint64_t pos_ = 0;
-};
 
 // What the source resolver is told the content is: our probe decided, not the file's name.
 void describeContent(IMFByteStream* stream, qvcore::SystemFormat format) {
@@ -211,6 +126,21 @@ bool readFormat(IMFSourceReader* reader, Format& f) {
 }
 
 constexpr std::uint64_t unitsPerSecond = 10'000'000;
+// The system's sources open a local file in a tenth of a second; one on a drive that does not
+// answer fails rather than hold the caller.
+constexpr std::chrono::milliseconds openWait{3000};
+
+// Read-ahead threads that hold Media Foundation objects: a thread left behind by an open or a
+// close that took too long may still be inside the system's code, which must not be shut down
+// under it.
+std::atomic<int> liveThreads{0};
+
+struct LiveThread {
+    LiveThread() { ++liveThreads; }
+    ~LiveThread() { --liveThreads; }
+    LiveThread(const LiveThread&) = delete;
+    LiveThread& operator=(const LiveThread&) = delete;
+};
 
 // Reads decoded samples into stereo float frames at the rate the stream opened with, on the
 // read-ahead thread. A stream may change its format on the way (HE-AAC finds its doubled
@@ -218,8 +148,8 @@ constexpr std::uint64_t unitsPerSecond = 10'000'000;
 // new rate is resampled to the first.
 class Source final : public qvcore::PcmSource {
 public:
-    Source(ComPtr<IMFSourceReader> reader, const Format& format)
-        : reader_(std::move(reader)), rate_(format.rate) {
+    Source(std::shared_ptr<LiveThread> live, ComPtr<IMFSourceReader> reader, const Format& format)
+        : live_(std::move(live)), reader_(std::move(reader)), rate_(format.rate) {
         setFormat(format);
     }
 
@@ -340,6 +270,7 @@ private:
         }
     }
 
+    std::shared_ptr<LiveThread> live_;
     qvdevice::ThreadCom com_; // first in, last out: the reader is released before COM ends
     ComPtr<IMFSourceReader> reader_;
     std::uint32_t rate_; // what the stream opened with, and plays at
@@ -359,26 +290,27 @@ bool startup() {
 }
 
 void shutdown() {
-    if (api().loaded())
+    for (int waited = 0; liveThreads.load() > 0 && waited < 5000; waited += 10)
+        Sleep(10);
+    if (api().loaded() && liveThreads.load() == 0)
         api().shutdown();
 }
 
-ComPtr<IMFSourceReader> openReader(std::shared_ptr<const qvcore::FileData> file,
-                                   qvcore::SystemFormat format, OpenError& error) {
+ComPtr<IMFSourceReader> openReader(const char* path, qvcore::SystemFormat format,
+                                   OpenError& error) {
     error = OpenError::Refused;
     ComPtr<IMFSourceReader> reader;
     if (!api().loaded())
         return reader;
+    const std::wstring wide = qvwin32::widen(path);
     ComPtr<IMFByteStream> stream;
-    if (!file) {
+    // Others may rewrite the file while it plays (a tag editor saving): that track may then end
+    // early, which the stream takes as any end.
+    if (wide.empty() ||
+        FAILED(api().createFile(MF_ACCESSMODE_READ, MF_OPENMODE_FAIL_IF_NOT_EXIST,
+                                MF_FILEFLAGS_ALLOW_WRITE_SHARING, wide.c_str(), stream.put()))) {
         error = OpenError::Bad;
         return reader;
-    }
-    {
-        ComPtr<IStream> bytes;
-        *bytes.put() = new FileStream(std::move(file));
-        if (FAILED(api().createOnStream(bytes.get(), stream.put())))
-            return reader;
     }
     describeContent(stream.get(), format);
     HRESULT hr = api().createReader(stream.get(), nullptr, reader.put());
@@ -389,16 +321,17 @@ ComPtr<IMFSourceReader> openReader(std::shared_ptr<const qvcore::FileData> file,
     return reader;
 }
 
-std::unique_ptr<qvcore::Decoder> openStream(std::shared_ptr<const qvcore::FileData> file,
-                                            qvcore::SystemFormat format, OpenError& error) {
+std::unique_ptr<qvcore::Decoder> openStream(const char* path, qvcore::SystemFormat format,
+                                            OpenError& error) {
     // The opener runs on the read-ahead thread, and may outlive this call when the open takes
     // too long: it owns what it uses, and says how it went through `outcome`.
     auto outcome = std::make_shared<std::atomic<OpenError>>(OpenError::Refused);
     auto decoder = qvcore::openReadAhead(
-        [file, format, outcome](qvcore::PcmSourceInfo& info) -> std::unique_ptr<qvcore::PcmSource> {
+        [file = std::string(path), format, outcome, live = std::make_shared<LiveThread>()](
+            qvcore::PcmSourceInfo& info) -> std::unique_ptr<qvcore::PcmSource> {
             qvdevice::ThreadCom com;
             OpenError error = OpenError::Refused;
-            ComPtr<IMFSourceReader> reader = openReader(file, format, error);
+            ComPtr<IMFSourceReader> reader = openReader(file.c_str(), format, error);
             outcome->store(error);
             Format f;
             if (!reader)
@@ -409,7 +342,7 @@ std::unique_ptr<qvcore::Decoder> openStream(std::shared_ptr<const qvcore::FileDa
             }
             info.rate = f.rate;
             info.lengthFrames = f.duration * f.rate / unitsPerSecond;
-            auto source = std::make_unique<Source>(std::move(reader), f);
+            auto source = std::make_unique<Source>(live, std::move(reader), f);
             // A file that opens but gives no sound at all is damaged.
             int empty = 0;
             if (!source->nextSample(empty)) {
@@ -418,7 +351,8 @@ std::unique_ptr<qvcore::Decoder> openStream(std::shared_ptr<const qvcore::FileDa
             }
             outcome->store(OpenError::None);
             return source;
-        });
+        },
+        2.0, openWait);
     error = decoder ? OpenError::None : outcome->load();
     if (!decoder && error == OpenError::None)
         error = OpenError::Bad; // it opened, but too slowly to play

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "bass23.h"
 #include "fmod3.h"
@@ -22,9 +24,11 @@ constexpr const char* spareSink = "quaverly_spare";
 // A second null sink for the length of a test; the first one is the default again afterwards.
 class SpareSink {
 public:
-    SpareSink() {
+    // `layout`: further arguments of the sink ("channels=6 channel_map=surround-51").
+    explicit SpareSink(const std::string& layout = "") {
         host(std::string("pactl load-module module-null-sink sink_name=") + spareSink +
-             " sink_properties=device.description=Quaverly_Spare > /tmp/" + spareSink + ".id");
+             " sink_properties=device.description=Quaverly_Spare " + layout + " > /tmp/" +
+             spareSink + ".id");
         FILE* f = std::fopen((std::string("Z:\\tmp\\") + spareSink + ".id").c_str(), "r");
         if (f) {
             if (std::fscanf(f, "%d", &module_) != 1)
@@ -95,6 +99,43 @@ TEST(DefaultOutput, PlaysOnTheDefaultAgainAfterItsDeviceWentAway) {
     EXPECT_NEAR(h.frequency, wav.frequency, 0.03 * wav.frequency);
     EXPECT_GT(h.toneDb, -15.0);
     closeStream(second);
+}
+
+// Level in dBFS of one side of a stereo recording.
+double sideDb(const std::vector<float>& stereo, int side) {
+    double sum = 0;
+    for (size_t i = side; i < stereo.size(); i += 2)
+        sum += double(stereo[i]) * stereo[i];
+    return 10 * std::log10(std::max(sum / double(stereo.size() / 2), 1e-20));
+}
+
+// With 5.1 speakers as the default output, a tone that another program plays on the centre
+// alone is in the recording at -3 dB on each side, against the same tone on front left alone.
+TEST(SurroundOutput, TheRecordingKeepsTheCentreAtMinus3dB) {
+    if (!underTestEnvironment())
+        GTEST_SKIP() << "needs the test environment's PulseAudio server";
+    SpareSink surround("channels=6 channel_map=surround-51");
+    ASSERT_TRUE(surround.ok());
+    host(std::string("pactl set-default-sink ") + spareSink);
+    sleepMs(1500); // the recording follows the default device
+    // Each remix keeps one of the six channels (front left, front right, centre, LFE, back).
+    auto heardWith = [](const char* remix) {
+        host(std::string("sox -n -r 48000 -b 16 -c 6 /tmp/quaverly_surround.wav synth 2.5 sine "
+                         "1000 gain -12 remix ") +
+             remix + " && paplay --device=" + spareSink + " /tmp/quaverly_surround.wav");
+        sleepMs(300);
+        const std::vector<float> got = record(1.0);
+        sleepMs(1500); // until it has played out
+        return std::pair<double, double>(sideDb(got, 0), sideDb(got, 1));
+    };
+    const auto front = heardWith("1 0 0 0 0 0");
+    const auto centre = heardWith("0 0 1 0 0 0");
+    printf("front left alone: %.1f / %.1f dBFS, centre alone: %.1f / %.1f dBFS\n", front.first,
+           front.second, centre.first, centre.second);
+    ASSERT_GT(front.first, -40.0) << "the front left tone was not recorded";
+    EXPECT_LT(front.second, front.first - 30.0) << "front left stays on the left";
+    EXPECT_NEAR(centre.first, front.first - 3.0, 1.0);
+    EXPECT_NEAR(centre.second, front.first - 3.0, 1.0);
 }
 
 } // namespace

@@ -159,7 +159,6 @@ struct Shared {
 
 // Every wait of a control call on the thread is bounded: a source stuck on a network file never
 // holds the caller (the UI thread) longer than this.
-constexpr auto openWait = 3s;
 constexpr auto seekWait = 1s;
 constexpr auto closeWait = 500ms;
 // A source that gives nothing for this long while it is played has stopped answering.
@@ -173,7 +172,9 @@ public:
         std::unique_lock<std::mutex> lock(s_->mutex);
         s_->quit = true;
         s_->wake.notify_all();
-        const bool finished = s_->done.wait_for(lock, closeWait, [this] { return s_->finished; });
+        // An opener that never came back is not waited for at all.
+        const bool finished =
+            s_->opened && s_->done.wait_for(lock, closeWait, [this] { return s_->finished; });
         lock.unlock();
         if (finished)
             thread_.join();
@@ -181,7 +182,7 @@ public:
             thread_.detach(); // it ends when the source answers, and frees what it holds
     }
 
-    bool start() {
+    bool start(std::chrono::milliseconds openWait) {
         thread_ = std::thread([s = s_] { s->run(); });
         std::unique_lock<std::mutex> lock(s_->mutex);
         if (!s_->done.wait_for(lock, openWait, [this] { return s_->opened; }))
@@ -257,10 +258,11 @@ private:
 
 } // namespace
 
-std::unique_ptr<Decoder> openReadAhead(PcmSourceOpener opener, double bufferSeconds) {
+std::unique_ptr<Decoder> openReadAhead(PcmSourceOpener opener, double bufferSeconds,
+                                       std::chrono::milliseconds openWait) {
     auto decoder = std::make_unique<ReadAheadDecoder>(
         std::make_shared<Shared>(std::move(opener), bufferSeconds));
-    if (!decoder->start())
+    if (!decoder->start(openWait))
         return nullptr;
     return decoder;
 }

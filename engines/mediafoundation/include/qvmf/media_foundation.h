@@ -11,7 +11,6 @@
 #include <memory>
 
 #include "qvcore/decoder.h"
-#include "qvcore/file_data.h"
 #include "qvcore/probe.h"
 #include "qvdevice/com.h"
 
@@ -29,15 +28,15 @@ enum class OpenError {
     Bad,     // a source took it, but it does not decode
 };
 
-// A decoder whose own thread reads the file's bytes through a source reader (float stereo at
-// the rate the stream starts with, surround mixed down). The system reads only the bytes we
-// hold, never the file. Needs a started Media Foundation; null with `error` set on failure.
-std::unique_ptr<qvcore::Decoder> openStream(std::shared_ptr<const qvcore::FileData> file,
-                                            qvcore::SystemFormat format, OpenError& error);
+// A decoder whose own thread reads the file through a source reader (float stereo at the
+// rate the stream starts with, surround mixed down). Needs a started Media Foundation; null
+// with `error` set on failure.
+std::unique_ptr<qvcore::Decoder> openStream(const char* path, qvcore::SystemFormat format,
+                                            OpenError& error);
 
-// The bare source reader for a file's bytes, its first audio stream selected and decoded to
-// float (for the benchmark). Call on a thread that has COM.
-qvdevice::ComPtr<IMFSourceReader> openReader(std::shared_ptr<const qvcore::FileData> file,
-                                             qvcore::SystemFormat format, OpenError& error);
+// The bare source reader for a file, its first audio stream selected and decoded to float (for
+// the benchmark). Call on a thread that has COM.
+qvdevice::ComPtr<IMFSourceReader> openReader(const char* path, qvcore::SystemFormat format,
+                                             OpenError& error);
 
 } // namespace qvmf

@@ -126,9 +126,10 @@ bool readFormat(IMFSourceReader* reader, Format& f) {
 }
 
 constexpr std::uint64_t unitsPerSecond = 10'000'000;
-// The system's sources open a local file in a tenth of a second; one on a drive that does not
-// answer fails rather than hold the caller.
-constexpr std::chrono::milliseconds openWait{3000};
+// The system's sources open a local file in a tenth of a second. One on a drive that does not
+// answer fails rather than hold the caller, and so does a damaged container that Wine's source
+// resolver never answers for.
+constexpr std::chrono::milliseconds openWait{1500};
 
 // Read-ahead threads that hold Media Foundation objects: a thread left behind by an open or a
 // close that took too long may still be inside the system's code, which must not be shut down

@@ -112,7 +112,10 @@ std::unique_ptr<qvcore::Decoder> openMusic(std::shared_ptr<const qvcore::FileDat
                                            bool loop) {
     if (!file)
         return nullptr;
-    qvcore::ProbeResult what = qvcore::probe(file->data(), file->waitFor(0, file->size()));
+    // A large file still being read that its first part shows to be a stream is not waited for.
+    qvcore::ProbeResult what = qvcore::probe(file->data(), file->loaded());
+    if (!qvcore::isStream(what.kind) && file->loaded() < file->size())
+        what = qvcore::probe(file->data(), file->waitFor(0, file->size()));
     if (what.kind != qvcore::Kind::Module)
         return nullptr;
     return qvcore::openModule(std::move(file),

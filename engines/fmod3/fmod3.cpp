@@ -124,6 +124,15 @@ std::vector<std::string> soundBankCandidates() {
     return paths;
 }
 
+// Modules and songs are taken whole; a large file still being read that its first part shows
+// to be a stream is not waited for.
+qvcore::ProbeResult probeWhole(const qvcore::FileData& file) {
+    const qvcore::ProbeResult head = qvcore::probe(file.data(), file.loaded());
+    if (qvcore::isStream(head.kind) || file.loaded() == file.size())
+        return head;
+    return qvcore::probe(file.data(), file.waitFor(0, file.size()));
+}
+
 // MIDI and RMI files play as modules whose orders are bars, when a sound bank is found.
 std::unique_ptr<qvcore::Decoder> openMidiSong(std::shared_ptr<const qvcore::FileData> file) {
     if (!qvmidi::looksLikeMidi(file->data(), file->size()))
@@ -142,8 +151,7 @@ ChannelId loadModule(const std::string& path, int& numOrders) {
         fail(FMOD_ERR_FILE_NOTFOUND);
         return 0;
     }
-    // Modules and songs are taken whole.
-    qvcore::ProbeResult what = qvcore::probe(file->data(), file->waitFor(0, file->size()));
+    qvcore::ProbeResult what = probeWhole(*file);
     std::unique_ptr<qvcore::Decoder> decoder;
     if (qvcore::isClassicModule(what)) {
         decoder = qvcore::openModule(std::move(file), qvcore::ModuleEnd::Loop);

@@ -193,6 +193,12 @@ std::unique_ptr<qvcore::Decoder> openStreamDecoder(const char* path,
         return nullptr;
     }
     const bool intact = qvcore::systemContainerIntact(file->data(), head, format);
+    // Without its index nobody can play it, and the system's parser is not even asked: some
+    // damaged containers keep it from ever answering.
+    if (head == file->size() && !qvcore::systemIndexWhole(file->data(), head, format)) {
+        fail(FMOD_ERR_FILE_BAD);
+        return nullptr;
+    }
     file.reset();
     if (!lib.mediaFoundation && !(lib.mediaFoundation = qvmf::startup())) {
         fail(FMOD_ERR_MEDIAPLAYER);

@@ -95,20 +95,25 @@ TEST(SystemFormats, IntactContainers) {
         const char* name;
         Bytes bytes;
         SystemFormat format;
-        bool intact;
+        bool intact, indexWhole;
     } cases[] = {
-        {"ftyp, moov, mdat", whole, SystemFormat::Mp4, true},
-        {"a last box of size 0", open, SystemFormat::Mp4, true},
-        {"cut inside mdat", Bytes(whole.begin(), whole.end() - 10), SystemFormat::Mp4, false},
-        {"no moov", join({box("ftyp", 28), box("mdat", 100)}), SystemFormat::Mp4, false},
-        {"garbage after ftyp", join({box("ftyp", 28), qvgen::garbage(200, 3)}), SystemFormat::Mp4,
+        {"ftyp, moov, mdat", whole, SystemFormat::Mp4, true, true},
+        {"a last box of size 0", open, SystemFormat::Mp4, true, true},
+        {"cut inside mdat", Bytes(whole.begin(), whole.end() - 10), SystemFormat::Mp4, false, true},
+        {"cut inside moov", Bytes(whole.begin(), whole.begin() + 50), SystemFormat::Mp4, false,
          false},
-        {"ASF header that fits", asf, SystemFormat::Asf, true},
-        {"ASF header longer than the file", longAsf, SystemFormat::Asf, false},
+        {"no moov", join({box("ftyp", 28), box("mdat", 100)}), SystemFormat::Mp4, false, false},
+        {"garbage after ftyp", join({box("ftyp", 28), qvgen::garbage(200, 3)}), SystemFormat::Mp4,
+         false, false},
+        {"ASF header that fits", asf, SystemFormat::Asf, true, true},
+        {"ASF header longer than the file", longAsf, SystemFormat::Asf, false, false},
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         EXPECT_EQ(qvcore::systemContainerIntact(c.bytes.data(), c.bytes.size(), c.format), c.intact)
             << c.name;
+        EXPECT_EQ(qvcore::systemIndexWhole(c.bytes.data(), c.bytes.size(), c.format), c.indexWhole)
+            << c.name;
+    }
 }
 
 // A ramp: frame f holds the value f on both sides. It may be slow, stop short of the length it

@@ -86,6 +86,18 @@ ffmpeg_to aac_440_60s.m4a tone440_s16_stereo_44k_60s.wav -c:a aac -b:a 128k
 ffmpeg_to alac_660.m4a tone660_s16_stereo_44k.wav -c:a alac
 ffmpeg_to aac_1000.aac tone1000_s16_stereo_44k.wav -c:a aac -b:a 128k -f adts
 ffmpeg_to wma_440.wma tone440_s16_stereo_44k.wav -c:a wmav2 -b:a 128k
+# 5.1 AAC with its tone on the centre channel alone, as a film's dialogue is.
+encode aac51_centre_550.m4a tone440_s16_stereo_44k.wav \
+    ffmpeg -nostdin -loglevel error -y -f lavfi -i "sine=frequency=550:sample_rate=44100:duration=3" \
+    -filter_complex "[0]volume=4,pan=5.1|FC=c0[a]" -map "[a]" -map_metadata -1 \
+    -fflags +bitexact -flags:a +bitexact -c:a aac -b:a 256k aac51_centre_550.m4a
+# A download cut short: its index (in front) says 60 s, its data stops after about 20 s.
+ffmpeg_to aac_1000_60s_faststart.m4a tone1000_s16_stereo_44k_60s.wav -c:a aac -b:a 128k \
+    -movflags +faststart
+if [ ! aac_1000_cut20s.m4a -nt aac_1000_60s_faststart.m4a ]; then
+    head -c $(($(stat -c %s aac_1000_60s_faststart.m4a) / 3)) aac_1000_60s_faststart.m4a \
+        >aac_1000_cut20s.m4a
+fi
 
 # Seconds are the source's: the decoders' exact lengths are for the tests to find.
 manifest ogg_440.ogg ogg 440 3 44100 2 "oggenc -q 4"
@@ -100,6 +112,7 @@ manifest aac_440.m4a aac 440 6.3 44100 2 "ffmpeg aac 128 kbit/s in MP4"
 manifest aac_440_60s.m4a aac 440 60 44100 2 "ffmpeg aac 128 kbit/s in MP4"
 manifest alac_660.m4a alac 660 3 44100 2 "ffmpeg alac in MP4"
 manifest aac_1000.aac aac 1000 3.03 44100 2 "ffmpeg aac 128 kbit/s, raw ADTS"
+manifest aac51_centre_550.m4a aac 550 3 44100 6 "ffmpeg aac 5.1, the tone on the centre alone"
 printf '%s\tsystem\twma\t440\t3\t44100\t2\t0\t%s\n' wma_440.wma \
     "ffmpeg wmav2: decoded on Windows only (Wine has no ASF source)" >>"$out/manifest.tsv"
 

@@ -115,7 +115,10 @@ std::unique_ptr<qvcore::Decoder> openMusic(std::shared_ptr<const qvcore::FileDat
                                            bool loop) {
     if (!file)
         return nullptr;
-    qvcore::ProbeResult what = qvcore::probe(file->data(), file->size());
+    // A large file still being read that its first part shows to be a stream is not waited for.
+    qvcore::ProbeResult what = qvcore::probe(file->data(), file->loaded());
+    if (!qvcore::isStream(what.kind) && file->loaded() < file->size())
+        what = qvcore::probe(file->data(), file->waitFor(0, file->size()));
     if (what.kind != qvcore::Kind::Module)
         return nullptr;
     return qvcore::openModule(std::move(file),
@@ -341,7 +344,8 @@ HMUSIC BASSDEF(BASS_MusicLoad)(BOOL mem, const void* file, DWORD offset, DWORD l
         bytes = qvcore::FileData::open(m.path.c_str());
         if (bytes && (offset || length)) {
             // A module inside a larger file: that part alone, kept in memory.
-            if (offset >= bytes->size() || (length && length > bytes->size() - offset))
+            if (offset >= bytes->size() || (length && length > bytes->size() - offset) ||
+                bytes->waitFor(0, bytes->size()) < bytes->size())
                 return 0;
             m.data = qvcore::FileData::fromBytes(bytes->data() + offset,
                                                  length ? length : bytes->size() - offset);

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "qvcore/downmix.h"
+
 namespace qvdevice {
 
 namespace {
@@ -98,10 +100,12 @@ bool describeFormat(const WAVEFORMATEX* wf, DeviceFormat& out) {
     if (!wf || wf->nChannels == 0 || wf->nSamplesPerSec == 0)
         return false;
     bool isFloat = false;
+    uint32_t mask = 0;
     if (wf->wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
         isFloat = true;
     } else if (wf->wFormatTag == WAVE_FORMAT_EXTENSIBLE && wf->cbSize >= 22) {
         const auto* ext = reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(wf);
+        mask = ext->dwChannelMask;
         if (IsEqualGUID(ext->SubFormat, subtypeFloat))
             isFloat = true;
         else if (!IsEqualGUID(ext->SubFormat, subtypePcm))
@@ -129,6 +133,7 @@ bool describeFormat(const WAVEFORMATEX* wf, DeviceFormat& out) {
     out.channels = wf->nChannels;
     out.rate = wf->nSamplesPerSec;
     out.bytesPerFrame = frameBytes;
+    out.channelMask = mask;
     return true;
 }
 
@@ -151,14 +156,26 @@ void stereoToDevice(const float* stereo, uint32_t frames, const DeviceFormat& fm
     }
 }
 
+namespace {
+
+// One sample as the device packs it; the downmix steps over a frame by its channel count.
+template <SampleKind kind, uint32_t bytes> struct Packed { uint8_t b[bytes]; };
+
+template <SampleKind kind, uint32_t bytes>
+void downmixFrom(const void* in, uint32_t frames, const qvcore::Downmix& mix, float* stereo) {
+    mix.toStereo(static_cast<const Packed<kind, bytes>*>(in), frames, stereo,
+                 [](const Packed<kind, bytes>& s) { return getSample(s.b, kind); });
+}
+
+} // namespace
+
 void deviceToStereo(const void* in, uint32_t frames, const DeviceFormat& fmt, float* stereo) {
-    const auto* p = static_cast<const uint8_t*>(in);
-    const uint32_t bytes = sampleBytes(fmt.kind);
-    for (uint32_t i = 0; i < frames; ++i, p += fmt.bytesPerFrame) {
-        float l = getSample(p, fmt.kind);
-        float r = fmt.channels > 1 ? getSample(p + bytes, fmt.kind) : l;
-        stereo[2 * i] = l;
-        stereo[2 * i + 1] = r;
+    const qvcore::Downmix mix(fmt.channels, fmt.channelMask);
+    switch (fmt.kind) {
+    case SampleKind::Float32: downmixFrom<SampleKind::Float32, 4>(in, frames, mix, stereo); break;
+    case SampleKind::Int16: downmixFrom<SampleKind::Int16, 2>(in, frames, mix, stereo); break;
+    case SampleKind::Int24: downmixFrom<SampleKind::Int24, 3>(in, frames, mix, stereo); break;
+    case SampleKind::Int32: downmixFrom<SampleKind::Int32, 4>(in, frames, mix, stereo); break;
     }
 }
 

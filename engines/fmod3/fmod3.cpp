@@ -124,6 +124,15 @@ std::vector<std::string> soundBankCandidates() {
     return paths;
 }
 
+// Modules and songs are taken whole; a large file still being read that its first part shows
+// to be a stream is not waited for.
+qvcore::ProbeResult probeWhole(const qvcore::FileData& file) {
+    const qvcore::ProbeResult head = qvcore::probe(file.data(), file.loaded());
+    if (qvcore::isStream(head.kind) || file.loaded() == file.size())
+        return head;
+    return qvcore::probe(file.data(), file.waitFor(0, file.size()));
+}
+
 // MIDI and RMI files play as modules whose orders are bars, when a sound bank is found.
 std::unique_ptr<qvcore::Decoder> openMidiSong(std::shared_ptr<const qvcore::FileData> file) {
     if (!qvmidi::looksLikeMidi(file->data(), file->size()))
@@ -142,7 +151,7 @@ ChannelId loadModule(const std::string& path, int& numOrders) {
         fail(FMOD_ERR_FILE_NOTFOUND);
         return 0;
     }
-    qvcore::ProbeResult what = qvcore::probe(file->data(), file->size());
+    qvcore::ProbeResult what = probeWhole(*file);
     std::unique_ptr<qvcore::Decoder> decoder;
     if (qvcore::isClassicModule(what)) {
         decoder = qvcore::openModule(std::move(file), qvcore::ModuleEnd::Loop);
@@ -167,7 +176,9 @@ ChannelId loadModule(const std::string& path, int& numOrders) {
 // Content our decoders read, then what only the system's decoders read; failures say why.
 std::unique_ptr<qvcore::Decoder> openStreamDecoder(const char* path,
                                                    std::shared_ptr<const qvcore::FileData> file) {
-    const qvcore::ProbeResult what = qvcore::probe(file->data(), file->size());
+    // A large file is still being read: its first part tells what it is.
+    const std::size_t head = file->loaded();
+    const qvcore::ProbeResult what = qvcore::probe(file->data(), head);
     if (qvcore::isStream(what.kind)) {
         auto decoder = qvcore::openDecoder(std::move(file), what);
         if (!decoder)
@@ -175,13 +186,19 @@ std::unique_ptr<qvcore::Decoder> openStreamDecoder(const char* path,
         return decoder;
     }
     const qvcore::SystemFormat format = what.kind == qvcore::Kind::Unknown
-                                            ? qvcore::systemFormat(file->data(), file->size())
+                                            ? qvcore::systemFormat(file->data(), head)
                                             : qvcore::SystemFormat::None;
     if (format == qvcore::SystemFormat::None) {
         fail(FMOD_ERR_FILE_FORMAT);
         return nullptr;
     }
-    const bool intact = qvcore::systemContainerIntact(file->data(), file->size(), format);
+    const bool intact = qvcore::systemContainerIntact(file->data(), head, format);
+    // Without its index nobody can play it, and the system's parser is not even asked: some
+    // damaged containers keep it from ever answering.
+    if (head == file->size() && !qvcore::systemIndexWhole(file->data(), head, format)) {
+        fail(FMOD_ERR_FILE_BAD);
+        return nullptr;
+    }
     file.reset();
     if (!lib.mediaFoundation && !(lib.mediaFoundation = qvmf::startup())) {
         fail(FMOD_ERR_MEDIAPLAYER);

@@ -4,9 +4,13 @@
 #include <mfidl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "qvcore/convert.h"
+#include "qvcore/downmix.h"
 #include "qvcore/read_ahead.h"
 #include "qvwin32/text.h"
 
@@ -93,7 +97,7 @@ HRESULT chooseOutput(IMFSourceReader* reader) {
 
 struct Format {
     bool isFloat = true;
-    UINT32 channels = 0, rate = 0, bits = 0;
+    UINT32 channels = 0, rate = 0, bits = 0, mask = 0;
     UINT64 duration = 0; // 100 ns units
 };
 
@@ -107,6 +111,8 @@ bool readFormat(IMFSourceReader* reader, Format& f) {
     type->GetUINT32(MF_MT_AUDIO_NUM_CHANNELS, &f.channels);
     type->GetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, &f.rate);
     type->GetUINT32(MF_MT_AUDIO_BITS_PER_SAMPLE, &f.bits);
+    if (FAILED(type->GetUINT32(MF_MT_AUDIO_CHANNEL_MASK, &f.mask)))
+        f.mask = 0;
     f.isFloat = subtype == MFAudioFormat_Float;
     PROPVARIANT duration;
     PropVariantInit(&duration);
@@ -120,12 +126,33 @@ bool readFormat(IMFSourceReader* reader, Format& f) {
 }
 
 constexpr std::uint64_t unitsPerSecond = 10'000'000;
+// The system's sources open a local file in a tenth of a second. One on a drive that does not
+// answer fails rather than hold the caller, and so does a damaged container that Wine's source
+// resolver never answers for.
+constexpr std::chrono::milliseconds openWait{1500};
 
-// Reads decoded samples into stereo float frames, on the read-ahead thread.
+// Read-ahead threads that hold Media Foundation objects: a thread left behind by an open or a
+// close that took too long may still be inside the system's code, which must not be shut down
+// under it.
+std::atomic<int> liveThreads{0};
+
+struct LiveThread {
+    LiveThread() { ++liveThreads; }
+    ~LiveThread() { --liveThreads; }
+    LiveThread(const LiveThread&) = delete;
+    LiveThread& operator=(const LiveThread&) = delete;
+};
+
+// Reads decoded samples into stereo float frames at the rate the stream opened with, on the
+// read-ahead thread. A stream may change its format on the way (HE-AAC finds its doubled
+// rate or its second channel only after the first samples): the new one is read then, and a
+// new rate is resampled to the first.
 class Source final : public qvcore::PcmSource {
 public:
-    Source(ComPtr<IMFSourceReader> reader, const Format& format)
-        : reader_(std::move(reader)), format_(format) {}
+    Source(std::shared_ptr<LiveThread> live, ComPtr<IMFSourceReader> reader, const Format& format)
+        : live_(std::move(live)), reader_(std::move(reader)), rate_(format.rate) {
+        setFormat(format);
+    }
 
     std::size_t read(float* out, std::size_t frames) override {
         std::size_t done = 0;
@@ -148,7 +175,7 @@ public:
         PROPVARIANT at;
         PropVariantInit(&at);
         at.vt = VT_I8;
-        at.hVal.QuadPart = static_cast<LONGLONG>(frame * unitsPerSecond / format_.rate);
+        at.hVal.QuadPart = static_cast<LONGLONG>(frame * unitsPerSecond / rate_);
         if (FAILED(reader_->SetCurrentPosition(GUID_NULL, at)))
             return false;
         pending_.clear();
@@ -156,6 +183,7 @@ public:
         ended_ = false;
         landing_ = true;
         target_ = frame;
+        setFormat(format_); // the resampler forgets what it held
         return true;
     }
 
@@ -167,13 +195,21 @@ public:
         const HRESULT hr =
             reader_->ReadSample(static_cast<DWORD>(MF_SOURCE_READER_FIRST_AUDIO_STREAM), 0, nullptr,
                                 &flags, &time, sample.put());
+        bool broken = false;
+        if (SUCCEEDED(hr) && (flags & MF_SOURCE_READERF_CURRENTMEDIATYPECHANGED)) {
+            Format now;
+            broken = !readFormat(reader_.get(), now);
+            if (!broken)
+                setFormat(now);
+        }
         const bool landing = landing_;
-        if (SUCCEEDED(hr) && sample)
+        if (SUCCEEDED(hr) && sample && !broken)
             append(sample.get(), time);
         // Samples that give nothing are passed over, but not forever (those a seek skips whole
         // do not count).
         const bool nothing = at_ == pending_.size() / 2 && !landing;
-        if (FAILED(hr) || (flags & (MF_SOURCE_READERF_ENDOFSTREAM | MF_SOURCE_READERF_ERROR)) ||
+        if (FAILED(hr) || broken ||
+            (flags & (MF_SOURCE_READERF_ENDOFSTREAM | MF_SOURCE_READERF_ERROR)) ||
             (nothing && ++empty > 64)) {
             ended_ = true;
             return at_ < pending_.size() / 2;
@@ -182,6 +218,14 @@ public:
     }
 
 private:
+    void setFormat(const Format& f) {
+        format_ = f;
+        downmix_ = qvcore::Downmix(f.channels, f.mask);
+        resampler_.reset();
+        if (f.rate != rate_)
+            resampler_ = std::make_unique<qvcore::StreamResampler>(f.rate, rate_, 2);
+    }
+
     void append(IMFSample* sample, LONGLONG time) {
         ComPtr<IMFMediaBuffer> buffer;
         if (FAILED(sample->ConvertToContiguousBuffer(buffer.put())))
@@ -190,22 +234,35 @@ private:
         DWORD length = 0;
         if (FAILED(buffer->Lock(&bytes, nullptr, &length)))
             return;
-        const std::size_t frames = length / (format_.channels * format_.bits / 8);
-        pending_.resize(2 * frames);
-        at_ = 0;
+        std::size_t frames = length / (format_.channels * format_.bits / 8);
+        std::vector<float>& stereo = resampler_ ? decoded_ : pending_;
+        stereo.resize(2 * frames);
         if (format_.isFloat)
-            toStereo(reinterpret_cast<const float*>(bytes), frames, [](float v) {
-                v = v == v ? v : 0.0f; // a damaged stream's NaN
-                return std::clamp(v, -8.0f, 8.0f);
-            });
+            downmix_.toStereo(reinterpret_cast<const float*>(bytes), frames, stereo.data(),
+                              [](float v) {
+                                  v = v == v ? v : 0.0f; // a damaged stream's NaN
+                                  return std::clamp(v, -8.0f, 8.0f);
+                              });
         else
-            toStereo(reinterpret_cast<const std::int16_t*>(bytes), frames,
-                     [](std::int16_t v) { return static_cast<float>(v) * (1.0f / 32768.0f); });
+            downmix_.toStereo(
+                reinterpret_cast<const std::int16_t*>(bytes), frames, stereo.data(),
+                [](std::int16_t v) { return static_cast<float>(v) * (1.0f / 32768.0f); });
         buffer->Unlock();
+        if (resampler_) {
+            if (!resampler_->ok()) {
+                frames = 0;
+            } else {
+                pending_.resize(2 * resampler_->maxOutput(frames));
+                frames = resampler_->process(decoded_.data(), frames, pending_.data(),
+                                             pending_.size() / 2);
+            }
+            pending_.resize(2 * frames);
+        }
+        at_ = 0;
         if (landing_) {
             // A seek lands at or before the target: what comes before it is dropped.
             const std::uint64_t first =
-                (static_cast<std::uint64_t>(std::max<LONGLONG>(time, 0)) * format_.rate +
+                (static_cast<std::uint64_t>(std::max<LONGLONG>(time, 0)) * rate_ +
                  unitsPerSecond / 2) /
                 unitsPerSecond;
             const std::uint64_t skip = target_ > first ? target_ - first : 0;
@@ -214,21 +271,14 @@ private:
         }
     }
 
-    // The first two channels (or the one, twice), each sample through `convert`.
-    template <class Sample, class Convert>
-    void toStereo(const Sample* in, std::size_t frames, Convert convert) {
-        const std::size_t step = format_.channels, right = step > 1 ? 1 : 0;
-        float* out = pending_.data();
-        for (std::size_t i = 0; i < frames; ++i, in += step) {
-            out[2 * i] = convert(in[0]);
-            out[2 * i + 1] = convert(in[right]);
-        }
-    }
-
+    std::shared_ptr<LiveThread> live_;
     qvdevice::ThreadCom com_; // first in, last out: the reader is released before COM ends
     ComPtr<IMFSourceReader> reader_;
+    std::uint32_t rate_; // what the stream opened with, and plays at
     Format format_;
-    std::vector<float> pending_;
+    qvcore::Downmix downmix_;
+    std::unique_ptr<qvcore::StreamResampler> resampler_; // while the stream runs at another rate
+    std::vector<float> pending_, decoded_;
     std::size_t at_ = 0;
     bool ended_ = false, landing_ = false;
     std::uint64_t target_ = 0;
@@ -241,7 +291,9 @@ bool startup() {
 }
 
 void shutdown() {
-    if (api().loaded())
+    for (int waited = 0; liveThreads.load() > 0 && waited < 5000; waited += 10)
+        Sleep(10);
+    if (api().loaded() && liveThreads.load() == 0)
         api().shutdown();
 }
 
@@ -253,8 +305,11 @@ ComPtr<IMFSourceReader> openReader(const char* path, qvcore::SystemFormat format
         return reader;
     const std::wstring wide = qvwin32::openablePath(path);
     ComPtr<IMFByteStream> stream;
-    if (wide.empty() || FAILED(api().createFile(MF_ACCESSMODE_READ, MF_OPENMODE_FAIL_IF_NOT_EXIST,
-                                                MF_FILEFLAGS_NONE, wide.c_str(), stream.put()))) {
+    // Others may rewrite the file while it plays (a tag editor saving): that track may then end
+    // early, which the stream takes as any end.
+    if (wide.empty() ||
+        FAILED(api().createFile(MF_ACCESSMODE_READ, MF_OPENMODE_FAIL_IF_NOT_EXIST,
+                                MF_FILEFLAGS_ALLOW_WRITE_SHARING, wide.c_str(), stream.put()))) {
         error = OpenError::Bad;
         return reader;
     }
@@ -269,31 +324,39 @@ ComPtr<IMFSourceReader> openReader(const char* path, qvcore::SystemFormat format
 
 std::unique_ptr<qvcore::Decoder> openStream(const char* path, qvcore::SystemFormat format,
                                             OpenError& error) {
-    // The opener runs on the read-ahead thread while this one waits for it.
+    // The opener runs on the read-ahead thread, and may outlive this call when the open takes
+    // too long: it owns what it uses, and says how it went through `outcome`.
+    auto outcome = std::make_shared<std::atomic<OpenError>>(OpenError::Refused);
     auto decoder = qvcore::openReadAhead(
-        [&](qvcore::PcmSourceInfo& info) -> std::unique_ptr<qvcore::PcmSource> {
+        [file = std::string(path), format, outcome, live = std::make_shared<LiveThread>()](
+            qvcore::PcmSourceInfo& info) -> std::unique_ptr<qvcore::PcmSource> {
             qvdevice::ThreadCom com;
-            ComPtr<IMFSourceReader> reader = openReader(path, format, error);
+            OpenError error = OpenError::Refused;
+            ComPtr<IMFSourceReader> reader = openReader(file.c_str(), format, error);
+            outcome->store(error);
             Format f;
             if (!reader)
                 return nullptr;
             if (!readFormat(reader.get(), f)) {
-                error = OpenError::Refused;
+                outcome->store(OpenError::Refused);
                 return nullptr;
             }
             info.rate = f.rate;
             info.lengthFrames = f.duration * f.rate / unitsPerSecond;
-            auto source = std::make_unique<Source>(std::move(reader), f);
+            auto source = std::make_unique<Source>(live, std::move(reader), f);
             // A file that opens but gives no sound at all is damaged.
             int empty = 0;
             if (!source->nextSample(empty)) {
-                error = OpenError::Bad;
+                outcome->store(OpenError::Bad);
                 return nullptr;
             }
+            outcome->store(OpenError::None);
             return source;
-        });
-    if (decoder)
-        error = OpenError::None;
+        },
+        2.0, openWait);
+    error = decoder ? OpenError::None : outcome->load();
+    if (!decoder && error == OpenError::None)
+        error = OpenError::Bad; // it opened, but too slowly to play
     return decoder;
 }
 

@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "bass23.h"
 #include "fmod3.h"
@@ -22,9 +25,11 @@ constexpr const char* spareSink = "quaverly_spare";
 // A second null sink for the length of a test; the first one is the default again afterwards.
 class SpareSink {
 public:
-    SpareSink() {
+    // `layout`: further arguments of the sink ("channels=6 channel_map=surround-51").
+    explicit SpareSink(const std::string& layout = "") {
         host(std::string("pactl load-module module-null-sink sink_name=") + spareSink +
-             " sink_properties=device.description=Quaverly_Spare > /tmp/" + spareSink + ".id");
+             " sink_properties=device.description=Quaverly_Spare " + layout + " > /tmp/" +
+             spareSink + ".id");
         FILE* f = std::fopen((std::string("Z:\\tmp\\") + spareSink + ".id").c_str(), "r");
         if (f) {
             if (std::fscanf(f, "%d", &module_) != 1)
@@ -95,6 +100,55 @@ TEST(DefaultOutput, PlaysOnTheDefaultAgainAfterItsDeviceWentAway) {
     EXPECT_NEAR(h.frequency, wav.frequency, 0.03 * wav.frequency);
     EXPECT_GT(h.toneDb, -15.0);
     closeStream(second);
+}
+
+// Level in dBFS of one side of a stereo recording.
+double sideDb(const std::vector<float>& stereo, int side) {
+    double sum = 0;
+    for (size_t i = side; i < stereo.size(); i += 2)
+        sum += double(stereo[i]) * stereo[i];
+    return 10 * std::log10(std::max(sum / double(stereo.size() / 2), 1e-20));
+}
+
+// With 5.1 speakers as the default output, a tone that another program plays on the centre
+// alone is in the recording on each side, against the same tone on front left alone.
+TEST(SurroundOutput, TheRecordingKeepsTheCentre) {
+    if (!underTestEnvironment())
+        GTEST_SKIP() << "needs the test environment's PulseAudio server";
+    SpareSink surround("channels=6 channel_map=surround-51");
+    ASSERT_TRUE(surround.ok());
+    host(std::string("pactl set-default-sink ") + spareSink);
+    // Recorded from the new sink's own monitor, six channels, as the default input.
+    host(std::string("pactl set-default-source ") + spareSink + ".monitor");
+    ASSERT_TRUE(BASS_RecordSetInput(0, 0x60032)); // the system's default input
+    // Each remix keeps one of the six channels (front left, front right, centre, LFE, back).
+    auto heardWith = [](const char* remix) {
+        host(std::string("sox -n -r 48000 -b 16 -c 6 /tmp/quaverly_surround.wav synth 5 sine "
+                         "1000 gain -12 remix ") +
+             remix + " && paplay --device=" + spareSink + " /tmp/quaverly_surround.wav");
+        std::vector<float> got;
+        for (int i = 0; i < 10; ++i) { // until the tone has started
+            got = record(0.3);
+            if (std::max(sideDb(got, 0), sideDb(got, 1)) > -60)
+                break;
+        }
+        got = record(1.0);
+        sleepMs(2000); // until it has played out
+        return std::pair<double, double>(sideDb(got, 0), sideDb(got, 1));
+    };
+    const auto front = heardWith("1 0 0 0 0 0");
+    const auto centre = heardWith("0 0 1 0 0 0");
+    printf("front left alone: %.1f / %.1f dBFS, centre alone: %.1f / %.1f dBFS\n", front.first,
+           front.second, centre.first, centre.second);
+    host(std::string("pactl set-default-source ") + std::getenv("QUAVERLY_SINK") + ".monitor");
+    BASS_RecordSetInput(waveInput(), 0x60032);
+    ASSERT_GT(front.first, -40.0) << "the front left tone was not recorded";
+    EXPECT_LT(front.second, front.first - 30.0) << "front left stays on the left";
+    // Under Wine the default input is opened in stereo, so PulseAudio mixes the six channels
+    // down before they reach us: its own levels, not ours, are what can be checked here.
+    EXPECT_NEAR(centre.first, centre.second, 1.0) << "the centre is on both sides alike";
+    EXPECT_GT(centre.first, front.first - 9.0) << "the centre is kept";
+    EXPECT_LT(centre.first, front.first) << "and not raised";
 }
 
 } // namespace

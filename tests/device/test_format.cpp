@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "qvdevice/format.h"
 
@@ -106,3 +107,35 @@ TEST(DeviceFormat, StereoGoesToTheFrontPairOrToAMonoMean) {
 }
 
 } // namespace
+
+// A surround device's loopback keeps its centre and surrounds, by the mask it reports, in
+// every sample layout.
+TEST(DeviceFormat, SurroundLoopbackKeepsTheCentre) {
+    const struct {
+        const char* name;
+        DeviceFormat format;
+        unsigned centre; // the centre's channel
+    } cases[] = {
+        {"5.1 float", {SampleKind::Float32, 6, 48000, 24, 0x3F}, 2},
+        {"5.1 24-bit", {SampleKind::Int24, 6, 48000, 18, 0x3F}, 2},
+        {"7.1 16-bit, no mask", {SampleKind::Int16, 8, 48000, 16, 0}, 2},
+        {"3.0 32-bit", {SampleKind::Int32, 3, 48000, 12, 0x7}, 2},
+    };
+    for (const auto& c : cases) {
+        // A stereo frame placed on the front pair, then the centre alone through the same path.
+        std::vector<float> frame(c.format.channels, 0.0f);
+        frame[c.centre] = 0.5f;
+        std::vector<uint8_t> raw(c.format.bytesPerFrame);
+        for (unsigned ch = 0; ch < c.format.channels; ++ch) {
+            DeviceFormat one = c.format;
+            one.channels = 1;
+            one.bytesPerFrame = c.format.bytesPerFrame / c.format.channels;
+            const float pair[] = {frame[ch], frame[ch]};
+            qvdevice::stereoToDevice(pair, 1, one, raw.data() + ch * one.bytesPerFrame);
+        }
+        float back[2];
+        qvdevice::deviceToStereo(raw.data(), 1, c.format, back);
+        EXPECT_NEAR(back[0], 0.5f * 0.7071f, 1e-3) << c.name;
+        EXPECT_NEAR(back[1], 0.5f * 0.7071f, 1e-3) << c.name;
+    }
+}

@@ -26,7 +26,9 @@ public:
         try {
             // "stop" makes the end exact: no fade-out, and reads at the end return short.
             const std::map<std::string, std::string> ctls{{"play.at_end", "stop"}};
-            mod_ = std::make_unique<openmpt::module>(file_->data(), file_->size(), log_, ctls);
+            // libopenmpt takes the whole file at once.
+            const std::size_t size = file_->waitFor(0, file_->size());
+            mod_ = std::make_unique<openmpt::module>(file_->data(), size, log_, ctls);
             try {
                 mod_->ctl_set_integer("dither", 0);
             } catch (...) {

@@ -92,8 +92,11 @@ public:
 
     std::size_t render(float* out, std::size_t frames) override {
         const std::uint64_t left = info_.frames - pos_;
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(frames, left));
-        const std::uint8_t* p = file_->data() + info_.dataOffset + pos_ * info_.blockAlign;
+        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(frames, left));
+        const std::size_t at = info_.dataOffset + static_cast<std::size_t>(pos_) * info_.blockAlign;
+        // A file still being read: what is there; a file that came up short ends here.
+        n = file_->waitFor(at, n * info_.blockAlign) / info_.blockAlign;
+        const std::uint8_t* p = file_->data() + at;
         for (std::size_t i = 0; i < n; ++i) {
             float l = sample(p);
             float r = info_.channels == 2 ? sample(p + info_.blockAlign / 2) : l;

@@ -1,7 +1,6 @@
-// Opening a file on POSIX systems: small files are read whole, large ones memory-mapped.
+// Opening a file on POSIX systems: small files are read whole, large ones in the background.
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,16 +9,20 @@
 namespace qvcore::detail {
 namespace {
 
-class MappedFile final : public FileData {
+class PosixReader final : public FileReader {
 public:
-    MappedFile(void* base, std::size_t size) : base_(base), size_(size) {}
-    ~MappedFile() override { munmap(base_, size_); }
-    const std::uint8_t* data() const override { return static_cast<const std::uint8_t*>(base_); }
-    std::size_t size() const override { return size_; }
+    explicit PosixReader(int fd) : fd_(fd) {}
+    ~PosixReader() override { close(fd_); }
+    std::int64_t readAt(std::uint64_t offset, void* into, std::size_t most) override {
+        for (;;) {
+            const ssize_t n = ::pread(fd_, into, most, static_cast<off_t>(offset));
+            if (n >= 0 || errno != EINTR)
+                return n;
+        }
+    }
 
 private:
-    void* base_;
-    std::size_t size_;
+    int fd_;
 };
 
 struct Fd {
@@ -44,10 +47,9 @@ std::shared_ptr<const FileData> openPlatformFile(const char* path) {
         return nullptr;
 
     if (size > readWholeLimit) {
-        void* base = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, f.fd, 0);
-        if (base == MAP_FAILED)
-            return nullptr;
-        return std::make_shared<MappedFile>(base, static_cast<std::size_t>(size));
+        auto reader = std::make_unique<PosixReader>(f.fd);
+        f.fd = -1;
+        return readInBackground(std::move(reader), size);
     }
 
     return readWhole(size, [&f](std::uint8_t* into, std::size_t most) -> std::int64_t {

@@ -1,4 +1,4 @@
-// Opening a file on Windows: small files are read whole, large ones memory-mapped.
+// Opening a file on Windows: small files are read whole, large ones in the background.
 #include <windows.h>
 
 #include <cerrno>
@@ -11,16 +11,22 @@
 namespace qvcore::detail {
 namespace {
 
-class MappedFile final : public FileData {
+class WinReader final : public FileReader {
 public:
-    MappedFile(const void* base, std::size_t size) : base_(base), size_(size) {}
-    ~MappedFile() override { UnmapViewOfFile(base_); }
-    const std::uint8_t* data() const override { return static_cast<const std::uint8_t*>(base_); }
-    std::size_t size() const override { return size_; }
+    explicit WinReader(qvwin32::Handle f) : f_(std::move(f)) {}
+    std::int64_t readAt(std::uint64_t offset, void* into, std::size_t most) override {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD n = 0;
+        const DWORD want = static_cast<DWORD>(most > (1u << 30) ? (1u << 30) : most);
+        if (ReadFile(f_.get(), into, want, &n, &at))
+            return n;
+        return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    }
 
 private:
-    const void* base_;
-    std::size_t size_;
+    qvwin32::Handle f_;
 };
 
 } // namespace
@@ -29,10 +35,11 @@ std::shared_ptr<const FileData> openPlatformFile(const char* path) {
     std::wstring wide = qvwin32::openablePath(path);
     if (wide.empty())
         return nullptr;
-    // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open.
-    qvwin32::Handle f(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open. Others may write, rename
+    // or delete the file while we read it: a file that changes only ends its track early.
+    qvwin32::Handle f(CreateFileW(
+        wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!f)
         return nullptr;
     if (GetFileType(f.get()) != FILE_TYPE_DISK)
@@ -44,16 +51,8 @@ std::shared_ptr<const FileData> openPlatformFile(const char* path) {
     if (size > static_cast<std::uint64_t>(SIZE_MAX))
         return nullptr;
 
-    if (size > readWholeLimit) {
-        qvwin32::Handle mapping(CreateFileMappingA(f.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
-        if (!mapping)
-            return nullptr;
-        const void* base = MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0);
-        if (!base)
-            return nullptr;
-        // The view keeps the mapping alive after both handles are closed.
-        return std::make_shared<MappedFile>(base, static_cast<std::size_t>(size));
-    }
+    if (size > readWholeLimit)
+        return readInBackground(std::make_unique<WinReader>(std::move(f)), size);
 
     return readWhole(size, [&f](std::uint8_t* into, std::size_t most) -> std::int64_t {
         DWORD n = 0;

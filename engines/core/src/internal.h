@@ -13,15 +13,19 @@
 namespace qvcore::detail {
 
 // A read cursor over a file's bytes, for the decoders' I/O callbacks.
+// Over a file still being read, a read waits for its bytes and ends where reading stopped.
 struct MemCursor {
     const std::uint8_t* data = nullptr;
     std::size_t size = 0;
     std::size_t pos = 0;
+    const FileData* file = nullptr;
 
     std::size_t read(void* out, std::size_t n) {
         std::size_t avail = pos < size ? size - pos : 0;
         if (n > avail)
             n = avail;
+        if (file && n)
+            n = file->waitFor(pos, n);
         if (n)
             std::memcpy(out, data + pos, n);
         pos += n;
@@ -108,7 +112,7 @@ bool mpegFramesAt(const std::uint8_t* data, std::size_t size, int count, int all
 class StreamDecoder : public Decoder {
 public:
     explicit StreamDecoder(std::shared_ptr<const FileData> file)
-        : file_(std::move(file)), cursor_{file_->data(), file_->size(), 0} {}
+        : file_(std::move(file)), cursor_{file_->data(), file_->size(), 0, file_.get()} {}
 
     std::uint32_t sampleRate() const override { return rate_; }
     std::uint64_t lengthFrames() const override { return length_; }
@@ -167,6 +171,20 @@ std::unique_ptr<Decoder> openMp3Decoder(std::shared_ptr<const FileData> file);
 
 // Platform part of FileData::open: the path is already checked for length.
 std::shared_ptr<const FileData> openPlatformFile(const char* path);
+
+// An open file that reads at any offset; used by one thread at a time.
+class FileReader {
+public:
+    virtual ~FileReader() = default;
+    // Bytes read into `into` (at most `most`), 0 at the end, below 0 on an error.
+    virtual std::int64_t readAt(std::uint64_t offset, void* into, std::size_t most) = 0;
+};
+
+// A large file: its first part is read before this returns, the rest by a thread of its own
+// (its last part first, where some formats keep what an opener looks for). Null when even the
+// first part cannot be read or the memory cannot be had.
+std::shared_ptr<const FileData> readInBackground(std::unique_ptr<FileReader> reader,
+                                                 std::uint64_t size);
 
 // Bytes owned in memory.
 class OwnedFileData final : public FileData {

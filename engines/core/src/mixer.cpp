@@ -421,6 +421,10 @@ void Mixer::render(float* out, std::size_t frames) {
             c->mixInto(out + 2 * at, n, gain);
             c->publish();
             if (!more) {
+                // An end is an end: a source that stopped short of the length it announced
+                // (a cut file) still reaches it, so whoever waits for the length moves on.
+                if (c->position.load() < c->length.load())
+                    c->position.store(c->length.load());
                 int playing = kPlaying;
                 c->state.compare_exchange_strong(playing, kEnded);
             }

@@ -162,8 +162,10 @@ namespace {
 
 using namespace detail;
 
-bool mp4BoxesIntact(const std::uint8_t* d, std::size_t size) {
-    bool movie = false;
+// Whether the top-level boxes tile the data; `movie` tells whether a whole movie box (the
+// index) came before any box that does not.
+bool mp4Boxes(const std::uint8_t* d, std::size_t size, bool& movie) {
+    movie = false;
     for (std::size_t pos = 0; pos < size;) {
         if (size - pos < 8)
             return false;
@@ -186,6 +188,11 @@ bool mp4BoxesIntact(const std::uint8_t* d, std::size_t size) {
     return movie;
 }
 
+bool mp4BoxesIntact(const std::uint8_t* d, std::size_t size) {
+    bool movie = false;
+    return mp4Boxes(d, size, movie);
+}
+
 } // namespace
 
 bool systemContainerIntact(const std::uint8_t* d, std::size_t size, SystemFormat format) {
@@ -201,6 +208,14 @@ bool systemContainerIntact(const std::uint8_t* d, std::size_t size, SystemFormat
     case SystemFormat::None: break;
     }
     return false;
+}
+
+bool systemIndexWhole(const std::uint8_t* d, std::size_t size, SystemFormat format) {
+    if (format != SystemFormat::Mp4)
+        return systemContainerIntact(d, size, format) || format == SystemFormat::Adts;
+    bool movie = false;
+    mp4Boxes(d, size, movie);
+    return movie;
 }
 
 namespace {

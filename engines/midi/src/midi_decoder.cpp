@@ -66,10 +66,11 @@ private:
 std::unique_ptr<qvcore::Decoder> openMidi(std::shared_ptr<const qvcore::FileData> file,
                                           std::shared_ptr<const SoundBank> bank,
                                           qvcore::ModuleEnd end) {
-    if (!file || !bank || !looksLikeMidi(file->data(), file->size()))
+    if (!file || !bank || !looksLikeMidi(file->data(), file->loaded()))
         return nullptr;
     MidiSong song;
-    if (!parseMidi(file->data(), file->size(), song) || song.events.empty())
+    const std::size_t size = file->waitFor(0, file->size());
+    if (!parseMidi(file->data(), size, song) || song.events.empty())
         return nullptr;
     return std::make_unique<MidiDecoder>(std::move(song), std::move(bank), end);
 }

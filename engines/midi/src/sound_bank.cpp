@@ -522,8 +522,9 @@ std::shared_ptr<const SoundBank> loadSoundBank(const std::string& path, std::str
             *error = "cannot open " + path;
         return nullptr;
     }
+    // Read whole before it is parsed into memory of its own: nothing plays from the file.
+    const size_t size = file->waitFor(0, file->size());
     const uint8_t* bytes = file->data();
-    const size_t size = file->size();
     auto bank = std::make_shared<SoundBank>();
     bool ok = looksLikeSoundFont(bytes, size) ? readSoundFont(bytes, size, *bank, error)
                                               : readDls(bytes, size, *bank, error);

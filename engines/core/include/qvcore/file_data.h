@@ -8,15 +8,26 @@
 
 namespace qvcore {
 
-// Files up to this size are read whole when opened; larger ones are memory-mapped, so that
-// nothing on the render path ever touches the file system.
+// Files up to this size are read whole when opened. Larger ones are read into memory by a
+// thread of their own after their first part: no file is ever mapped, so a drive that sleeps
+// or goes away can only make a read wait or come up short, never fault on the render path.
 inline constexpr std::uint64_t readWholeLimit = 32u * 1024u * 1024u;
 
 class FileData {
 public:
     virtual ~FileData() = default;
+    // size() bytes; of a large file, only those that waitFor or loaded() vouch for are there.
     virtual const std::uint8_t* data() const = 0;
     virtual std::size_t size() const = 0;
+
+    // Bytes from the start that are in memory now (all of them, but for a large file still
+    // being read).
+    virtual std::size_t loaded() const { return size(); }
+    // Of the `n` bytes at `offset`, how many are in memory, waiting until they are or until
+    // reading stopped (the file shrank, vanished or failed). Never on the render thread.
+    virtual std::size_t waitFor(std::size_t offset, std::size_t n) const {
+        return offset < size() ? (n < size() - offset ? n : size() - offset) : 0;
+    }
 
     // Opens an 8-bit path (on Windows in the process's code page, UTF-8 under our manifest,
     // through its UTF-16 form). Null for a missing, unreadable or empty file, a

@@ -12,7 +12,8 @@
 //   while it decodes one block of that channel (well under a millisecond); render only tries the
 //   lock and leaves the channel silent for that block when a control call holds it.
 // - Positions are published by render for the audio it has produced, so queries return what is
-//   being rendered, not what the decoder has read ahead.
+//   being rendered, not what the decoder has read ahead. An ended channel's position is at
+//   least its length, even when its source stopped short of the length it announced.
 // - remove() waits at most for the render pass in progress to finish.
 #pragma once
 

@@ -36,6 +36,10 @@ SystemFormat systemFormat(const std::uint8_t* data, std::size_t size);
 // ASF header that fits. When the system refuses a whole one, it has no decoder for it.
 bool systemContainerIntact(const std::uint8_t* data, std::size_t size, SystemFormat format);
 
+// Whether what a player needs before the first sample is all there: an MP4's movie box (its
+// index) whole, even when the media data after it is cut; an ASF header that fits.
+bool systemIndexWhole(const std::uint8_t* data, std::size_t size, SystemFormat format);
+
 // True for the four module types the looping module player takes.
 bool isClassicModuleType(const std::string& type);
 // A plain MOD, S3M, XM or IT file (not one inside a container such as UMX).

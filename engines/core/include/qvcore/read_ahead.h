@@ -2,6 +2,7 @@
 // the source ahead into a buffer, and render only copies from that buffer.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -24,14 +25,22 @@ public:
 struct PcmSourceInfo {
     std::uint32_t rate = 0;
     std::uint64_t lengthFrames = 0; // 0 if unknown
+    Kind kind = Kind::System;       // what the decoder says it plays
 };
 
 // Runs on the read-ahead thread; fills `info` and returns the source, or null on failure.
 using PcmSourceOpener = std::function<std::unique_ptr<PcmSource>(PcmSourceInfo& info)>;
 
 // Starts the thread, opens the source there and returns once it is open and the first part is
-// read. Null when the opener fails. Render never waits: when the thread falls behind, it gives
-// silence without moving the position. Seeks are served by the thread, their caller waiting.
-std::unique_ptr<Decoder> openReadAhead(PcmSourceOpener opener, double bufferSeconds = 2.0);
+// read. Null when the opener fails or takes longer than `openWait` (the opener then runs to
+// its end on the thread, so it must own what it uses). Render never waits: when the thread
+// falls behind, it gives silence without moving the position, and a source that gives nothing
+// for ten seconds of play ends the stream. A source that ends early ends the stream there, and
+// the length becomes what it gave. Seeks are served by the thread, their caller waiting at
+// most a second; a seek that fails or times out leaves playback as it was. Closing waits at
+// most half a second; a thread still stuck in its source is left to finish on its own.
+std::unique_ptr<Decoder>
+openReadAhead(PcmSourceOpener opener, double bufferSeconds = 2.0,
+              std::chrono::milliseconds openWait = std::chrono::seconds(3));
 
 } // namespace qvcore

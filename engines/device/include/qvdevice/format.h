@@ -16,6 +16,7 @@ struct DeviceFormat {
     uint32_t channels = 0;
     uint32_t rate = 0;
     uint32_t bytesPerFrame = 0;
+    uint32_t channelMask = 0; // speaker positions; 0: the usual layout for the channel count
 };
 
 // False for layouts we cannot convert (compressed, 8-bit, 64-bit float, zero channels).
@@ -25,8 +26,8 @@ bool describeFormat(const WAVEFORMATEX* wf, DeviceFormat& out);
 // others stay silent; a mono device gets their mean. Integers are clamped, NaN gives 0.
 void stereoToDevice(const float* stereo, uint32_t frames, const DeviceFormat& fmt, void* out);
 
-// The device's layout to stereo float: a mono device feeds both sides, further channels
-// are dropped.
+// The device's layout to stereo float: a mono device feeds both sides, and surround is mixed
+// down by the speaker positions (qvcore::Downmix).
 void deviceToStereo(const void* in, uint32_t frames, const DeviceFormat& fmt, float* stereo);
 
 } // namespace qvdevice

@@ -29,7 +29,8 @@ enum class OpenError {
 };
 
 // A decoder whose own thread reads the file through a source reader (float stereo at the
-// file's rate). Needs a started Media Foundation; null with `error` set on failure.
+// rate the stream starts with, surround mixed down). Needs a started Media Foundation; null
+// with `error` set on failure.
 std::unique_ptr<qvcore::Decoder> openStream(const char* path, qvcore::SystemFormat format,
                                             OpenError& error);
 

@@ -122,12 +122,16 @@ void host(const std::string& command) {
     sleepMs(700);
 }
 
+// With a silent keepalive, as the environment's sink: a null sink's monitor delivers nothing
+// while nothing plays into it, so its recording would not keep to the wall clock.
 HostSink::HostSink(const std::string& name, const std::string& description, int channels)
     : name_(name) {
     std::string map = channels == 6 ? " channel_map=surround-51" : "";
-    host("pactl load-module module-null-sink sink_name=" + name +
-         " channels=" + std::to_string(channels) + map +
-         " sink_properties=device.description=" + description + " > /tmp/" + name + ".id");
+    host("pactl load-module module-null-sink sink_name=" + name + " channels=" +
+         std::to_string(channels) + map + " sink_properties=device.description=" + description +
+         " > /tmp/" + name + ".id && pacat --playback --device=" + name +
+         " --raw --format=s16le --rate=44100 --channels=2 --latency-msec=20 < /dev/zero "
+         "> /dev/null 2>&1 &");
     FILE* f = std::fopen(("Z:\\tmp\\" + name + ".id").c_str(), "r");
     if (f) {
         if (std::fscanf(f, "%d", &module_) != 1)
@@ -143,15 +147,19 @@ HostSink::~HostSink() {
 
 void HostSink::unload() {
     if (module_ >= 0)
-        host("pactl unload-module " + std::to_string(module_));
+        host(unloadCommand());
     module_ = -1;
 }
 
+std::string HostSink::unloadCommand() const {
+    return "pactl unload-module " + std::to_string(module_);
+}
+
 SinkRecording::SinkRecording(const std::vector<std::string>& sinks, double seconds, int channels,
-                             const std::string& first)
+                             const std::string& first, const std::string& atOneSecond)
     : channels_(channels) {
     static int count = 0;
-    std::string command = first.empty() ? "" : first + "; ";
+    std::string command = first.empty() ? "" : first + (first.back() == '&' ? " " : "; ");
     const std::string map =
         channels == 6 ? " --channel-map=front-left,front-right,front-center,lfe,rear-left,"
                         "rear-right"
@@ -164,6 +172,12 @@ SinkRecording::SinkRecording(const std::vector<std::string>& sinks, double secon
                    " --channels=" + std::to_string(channels) + map + " --latency-msec=20 > " +
                    file + " 2>/dev/null & ";
         files_.push_back(file);
+    }
+    if (!atOneSecond.empty()) {
+        std::string wait;
+        for (const std::string& file : files_)
+            wait += "until [ -s " + file + " ]; do sleep 0.01; done; ";
+        command += "(" + wait + "sleep 1; " + atOneSecond + ") & ";
     }
     host(command + "true");
     // host() waited 0.7 s of it already.
@@ -221,6 +235,29 @@ double lastSound(const std::vector<float>& s, int channels, int channel) {
         if (windowDb(s, channels, channel, w) > -30)
             return (w + 1) / 20.0;
     return -1;
+}
+
+double longestSilence(const std::vector<const std::vector<float>*>& recordings, int channels) {
+    size_t count = 0;
+    for (const auto* r : recordings)
+        count = std::max(count, windows(*r, channels));
+    long first = -1, quietFrom = -1, longest = 0;
+    for (size_t w = 0; w < count; ++w) {
+        bool loud = false;
+        for (const auto* r : recordings)
+            loud = loud || (w < windows(*r, channels) && windowDb(*r, channels, 0, w) > -30);
+        if (!loud) {
+            if (quietFrom < 0)
+                quietFrom = static_cast<long>(w);
+            continue;
+        }
+        if (first >= 0 && quietFrom >= 0)
+            longest = std::max(longest, static_cast<long>(w) - quietFrom);
+        if (first < 0)
+            first = static_cast<long>(w);
+        quietFrom = -1;
+    }
+    return longest / 20.0;
 }
 
 double peakDb(const std::vector<float>& s, int channels, int channel) {

@@ -60,6 +60,9 @@ public:
     bool ok() const { return module_ >= 0; }
     const std::string& name() const { return name_; }
     void unload();
+    // The host command that unloads it, for the caller to run (it is unloaded again when it
+    // goes, which does no harm).
+    std::string unloadCommand() const;
 
 private:
     std::string name_;
@@ -67,11 +70,12 @@ private:
 };
 
 // Records the monitors of sinks on the host, all from the same moment, for `seconds`: what
-// each sink plays, as interleaved float at recordRate. `first` runs on the host just before.
+// each sink plays, as interleaved float at recordRate. `first` runs on the host just before;
+// `atOneSecond` one second into the recordings (their clock: starting them takes a while).
 class SinkRecording {
 public:
     SinkRecording(const std::vector<std::string>& sinks, double seconds, int channels = 2,
-                  const std::string& first = "");
+                  const std::string& first = "", const std::string& atOneSecond = "");
     // Waits for the end of the recording.
     std::vector<float> samples(size_t sink);
     int channels() const { return channels_; }
@@ -86,6 +90,9 @@ private:
 // -30 dBFS in 50 ms windows, at or after `from`; -1 when never.
 double firstSound(const std::vector<float>& samples, int channels, int channel, double from = 0);
 double lastSound(const std::vector<float>& samples, int channels, int channel);
+// The longest run of 50 ms windows in which none of the recordings is louder than -30 dBFS
+// (first channel), between the first and the last loud window; seconds.
+double longestSilence(const std::vector<const std::vector<float>*>& recordings, int channels);
 // The loudest 50 ms window of `channel`, dBFS.
 double peakDb(const std::vector<float>& samples, int channels, int channel);
 

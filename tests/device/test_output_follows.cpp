@@ -70,23 +70,21 @@ TEST_P(FollowsTheDefault, SoundGoesOnOnTheNewSinkFromWhereItWas) {
     FSOUND_STREAM* s = playTone("follow.wav", 30);
     sleepMs(500);
 
-    SinkRecording heard({from, to}, 6.0);
-    sleepMs(800);
+    SinkRecording heard({from, to}, 5.0);
+    sleepMs(1000);
     const DWORD t0 = GetTickCount();
     const int p0 = FSOUND_Stream_GetTime(s);
     DWORD paused = 0;
     switch (c.move) {
     case Move::NewDefault: host("pactl set-default-sink " + to); break;
     case Move::PlayingSinkUnloaded: spare.unload(); break;
-    case Move::PausedAcrossNewDefault: {
+    case Move::PausedAcrossNewDefault:
         FSOUND_SetPaused(FSOUND_ALL, TRUE);
-        const DWORD pausedAt = GetTickCount();
         host("pactl set-default-sink " + to);
         sleepMs(500);
         FSOUND_SetPaused(FSOUND_ALL, FALSE);
-        paused = GetTickCount() - pausedAt;
+        paused = GetTickCount() - t0;
         break;
-    }
     }
     sleepMs(1800);
     const int drift = static_cast<int>(FSOUND_Stream_GetTime(s) - p0) -
@@ -95,17 +93,16 @@ TEST_P(FollowsTheDefault, SoundGoesOnOnTheNewSinkFromWhereItWas) {
     const std::vector<float> after = heard.samples(1);
     closeStream(s);
 
-    const double lastBefore = lastSound(before, 2, 0);
+    // The longest silence in what both sinks played. (A recording of an unloaded sink's
+    // monitor goes on with the default source: it then hears the new sink.)
+    const double silence = longestSilence({&before, &after}, 2) - paused / 1000.0;
     const double firstAfter = firstSound(after, 2, 0);
-    const double gap = firstAfter - lastBefore - paused / 1000.0;
-    std::printf("  %s: last heard on %s at %.2f s, first on %s at %.2f s: gap %.0f ms (less "
-                "%lu ms paused); position drift %d ms\n",
-                c.name, from.c_str(), lastBefore, to.c_str(), firstAfter, 1000 * gap,
-                static_cast<unsigned long>(paused), drift);
-    ASSERT_GE(lastBefore, 0) << "never heard before the change";
+    std::printf("  %s: heard on %s from %.2f s; longest silence %.0f ms (less %lu ms paused); "
+                "position drift %d ms\n",
+                c.name, to.c_str(), firstAfter, 1000 * silence, static_cast<unsigned long>(paused),
+                drift);
     ASSERT_GE(firstAfter, 0) << "never heard on the new sink";
-    EXPECT_LT(gap, 1.0);
-    EXPECT_GT(firstAfter, lastBefore - 0.1) << "heard on both";
+    EXPECT_LT(silence, 1.0);
     EXPECT_LT(std::abs(drift), 500);
 }
 
@@ -126,15 +123,54 @@ std::string hostScript(const char* name, const std::string& body) {
     return std::string("sh /tmp/") + name;
 }
 
+// Takes the environment's sink away; brings it back as it was, with its keepalive, at the
+// latest when it goes.
+class SinkAway {
+public:
+    SinkAway() : sink_(environmentSink()) {
+        host(hostScript("quaverly-sink-gone.sh",
+                        "pactl unload-module $(pactl list short modules | awk '/sink_name=" +
+                            sink_ + " / { print $1 }')\n"));
+    }
+    ~SinkAway() {
+        if (!back_)
+            host(backCommand());
+    }
+    SinkAway(const SinkAway&) = delete;
+    SinkAway& operator=(const SinkAway&) = delete;
+
+    // Brings it back now, and records its monitor from that moment.
+    SinkRecording comeBack(double seconds) {
+        back_ = true;
+        return SinkRecording({sink_}, seconds, 2, backCommand());
+    }
+
+private:
+    std::string backCommand() const {
+        // The description as the module's arguments take it: quoted, spaces escaped.
+        std::string description;
+        for (const char* p = std::getenv("QUAVERLY_SINK_DESCRIPTION"); p && *p; ++p)
+            description += *p == ' ' ? std::string("\\ ") : std::string(1, *p);
+        return hostScript("quaverly-sink-back.sh",
+                          "pactl load-module module-null-sink sink_name=" + sink_ +
+                              " 'sink_properties=device.description=\"" + description +
+                              "\"' > /dev/null\npactl set-default-sink " + sink_ +
+                              "\npactl set-default-source " + sink_ +
+                              ".monitor\npacat --playback --device=" + sink_ +
+                              " --raw --format=s16le --rate=44100 --channels=2 --latency-msec=20 "
+                              "--client-name=quaverly-keepalive < /dev/zero > /dev/null 2>&1 &\n");
+    }
+
+    std::string sink_;
+    bool back_ = false;
+};
+
 TEST(NoSinkAtAll, TimeGoesOnTheTrackEndsAndTheNextIsHeardWhenASinkComesBack) {
     if (!underTestEnvironment())
         GTEST_SKIP() << "needs the test environment's PulseAudio server";
-    const std::string sink = environmentSink();
     FSOUND_STREAM* first = playTone("first.wav", 3.0);
     sleepMs(300);
-    host(hostScript("quaverly-sink-gone.sh", "pactl unload-module $(pactl list short modules | "
-                                             "awk '/sink_name=" +
-                                                 sink + "/ { print $1 }')\n"));
+    SinkAway away;
     // With no device the track still ends, and the next one starts.
     const DWORD t0 = GetTickCount();
     while (FSOUND_Stream_GetTime(first) < FSOUND_Stream_GetLengthMs(first) &&
@@ -147,23 +183,7 @@ TEST(NoSinkAtAll, TimeGoesOnTheTrackEndsAndTheNextIsHeardWhenASinkComesBack) {
     sleepMs(500);
     const int nextAt = FSOUND_Stream_GetTime(next);
 
-    // The environment's sink comes back as it was, with its keepalive; its monitor is
-    // recorded from that moment.
-    const char* description = std::getenv("QUAVERLY_SINK_DESCRIPTION");
-    const std::string back =
-        hostScript("quaverly-sink-back.sh",
-                   "pactl load-module module-null-sink sink_name=" + sink +
-                       " 'sink_properties=device.description=\"" +
-                       (description ? description : "Quaverly Null Output") +
-                       "\"' > /dev/null\n"
-                       "pactl set-default-sink " +
-                       sink + "\npactl set-default-source " + sink +
-                       ".monitor\n"
-                       "pacat --playback --device=" +
-                       sink +
-                       " --raw --format=s16le --rate=44100 --channels=2 --latency-msec=20 "
-                       "--client-name=quaverly-keepalive < /dev/zero > /dev/null 2>&1 &\n");
-    SinkRecording heard({sink}, 3.0, 2, back);
+    SinkRecording heard = away.comeBack(3.0);
     const std::vector<float> samples = heard.samples(0);
     const double heardAfter = firstSound(samples, 2, 0);
     closeStream(next);
@@ -177,17 +197,39 @@ TEST(NoSinkAtAll, TimeGoesOnTheTrackEndsAndTheNextIsHeardWhenASinkComesBack) {
     EXPECT_LT(heardAfter, 2.0);
 }
 
+// Wine gives a process the mix format a device had when the process first looked at it:
+// the tone plays from a process of its own, started once the 5.1 sink is the default.
+TEST(SurroundSink, PlaysAToneInAProcessOfItsOwn) {
+    if (!std::getenv("QUAVERLY_SURROUND_CHILD"))
+        GTEST_SKIP() << "started by SurroundSink.StereoIsHeardOnFrontLeftAndRightOnly";
+    FSOUND_STREAM* s = playTone("surround.wav", 30);
+    sleepMs(3000);
+    closeStream(s);
+}
+
 TEST(SurroundSink, StereoIsHeardOnFrontLeftAndRightOnly) {
     if (!underTestEnvironment())
         GTEST_SKIP() << "needs the test environment's PulseAudio server";
     HostSink surround("quaverly_surround", "Quaverly_Surround", 6);
     ASSERT_TRUE(surround.ok());
     host("pactl set-default-sink " + surround.name());
-    FSOUND_STREAM* s = playTone("surround.wav", 30);
-    sleepMs(1000);
-    SinkRecording heard({surround.name()}, 2.0, 6);
+    SinkRecording heard({surround.name()}, 8.0, 6);
+    char exe[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameA(nullptr, exe, sizeof exe), 0u);
+    std::string line =
+        std::string("\"") + exe + "\" --gtest_filter=SurroundSink.PlaysAToneInAProcessOfItsOwn";
+    SetEnvironmentVariableA("QUAVERLY_SURROUND_CHILD", "1");
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    const BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                        nullptr, &si, &pi);
+    SetEnvironmentVariableA("QUAVERLY_SURROUND_CHILD", nullptr);
+    ASSERT_TRUE(started);
+    WaitForSingleObject(pi.hProcess, 30000);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
     const std::vector<float> samples = heard.samples(0);
-    closeStream(s);
     static const char* const names[] = {"front left", "front right", "centre",
                                         "LFE",        "rear left",   "rear right"};
     for (int c = 0; c < 6; ++c) {

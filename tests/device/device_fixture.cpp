@@ -129,9 +129,10 @@ HostSink::HostSink(const std::string& name, const std::string& description, int 
     std::string map = channels == 6 ? " channel_map=surround-51" : "";
     host("pactl load-module module-null-sink sink_name=" + name + " channels=" +
          std::to_string(channels) + map + " sink_properties=device.description=" + description +
-         " > /tmp/" + name + ".id && pacat --playback --device=" + name +
+         " > /tmp/" + name + ".id; pacat --playback --device=" + name +
          " --raw --format=s16le --rate=44100 --channels=2 --latency-msec=20 < /dev/zero "
-         "> /dev/null 2>&1 &");
+         "> /dev/null 2>&1 & echo $! > /tmp/" +
+         name + ".keepalive");
     FILE* f = std::fopen(("Z:\\tmp\\" + name + ".id").c_str(), "r");
     if (f) {
         if (std::fscanf(f, "%d", &module_) != 1)
@@ -147,12 +148,9 @@ HostSink::~HostSink() {
 
 void HostSink::unload() {
     if (module_ >= 0)
-        host(unloadCommand());
+        host("kill $(cat /tmp/" + name_ + ".keepalive); pactl unload-module " +
+             std::to_string(module_));
     module_ = -1;
-}
-
-std::string HostSink::unloadCommand() const {
-    return "pactl unload-module " + std::to_string(module_);
 }
 
 SinkRecording::SinkRecording(const std::vector<std::string>& sinks, double seconds, int channels,

@@ -60,9 +60,6 @@ public:
     bool ok() const { return module_ >= 0; }
     const std::string& name() const { return name_; }
     void unload();
-    // The host command that unloads it, for the caller to run (it is unloaded again when it
-    // goes, which does no harm).
-    std::string unloadCommand() const;
 
 private:
     std::string name_;

@@ -17,36 +17,6 @@ namespace {
 
 using namespace qvtest;
 
-constexpr const char* spareSink = "quaverly_spare";
-
-// A second null sink for the length of a test; the first one is the default again afterwards.
-class SpareSink {
-public:
-    SpareSink() {
-        host(std::string("pactl load-module module-null-sink sink_name=") + spareSink +
-             " sink_properties=device.description=Quaverly_Spare > /tmp/" + spareSink + ".id");
-        FILE* f = std::fopen((std::string("Z:\\tmp\\") + spareSink + ".id").c_str(), "r");
-        if (f) {
-            if (std::fscanf(f, "%d", &module_) != 1)
-                module_ = -1;
-            std::fclose(f);
-        }
-    }
-    ~SpareSink() {
-        host(std::string("pactl set-default-sink ") + std::getenv("QUAVERLY_SINK"));
-        unload();
-    }
-    bool ok() const { return module_ >= 0; }
-    void unload() {
-        if (module_ >= 0)
-            host("pactl unload-module " + std::to_string(module_));
-        module_ = -1;
-    }
-
-private:
-    int module_ = -1;
-};
-
 FSOUND_STREAM* playTone(const std::string& path) {
     FSOUND_STREAM* s = FSOUND_Stream_Open(path.c_str(), FSOUND_NORMAL, 0, 0);
     EXPECT_NE(s, nullptr);
@@ -68,9 +38,9 @@ TEST(DefaultOutput, PlaysOnTheDefaultAgainAfterItsDeviceWentAway) {
     const std::string tone = writeTemp("change.wav", qvgen::wavTone(wav));
 
     // FMOD's output opens on a second sink, the default at that moment.
-    SpareSink spare;
+    HostSink spare("quaverly_spare", "Quaverly_Spare");
     ASSERT_TRUE(spare.ok());
-    host(std::string("pactl set-default-sink ") + spareSink);
+    host("pactl set-default-sink " + spare.name());
     FSOUND_Close();
     ASSERT_TRUE(FSOUND_Init(44000, 32, 0));
     FSOUND_STREAM* first = playTone(tone);

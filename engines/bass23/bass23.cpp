@@ -290,8 +290,6 @@ BOOL BASSDEF(BASS_Stop)(void) {
 
 BOOL BASSDEF(BASS_Start)(void) {
     return onOutput(Audible, FALSE, [] {
-        if (FAILED(lib.out.ensureDevice()))
-            return FALSE;
         mixer().setMasterPaused(false);
         lib.outputStarted = true;
         return TRUE;
@@ -385,7 +383,7 @@ BOOL BASSDEF(BASS_ChannelPlay)(DWORD handle, BOOL restart) {
         handle, Audible, FALSE,
         [](Lock&) { return BOOL(lib.recording && lib.recording->active()); },
         [restart](Music& m) {
-            if (FAILED(lib.out.ensureDevice()) || !reload(m))
+            if (!reload(m))
                 return FALSE;
             return BOOL(mixer().play(m.channel, restart != FALSE));
         });

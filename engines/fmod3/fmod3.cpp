@@ -384,8 +384,6 @@ FMUSIC_MODULE* F_API FMUSIC_LoadSong(const char* name) {
 
 signed char F_API FMUSIC_PlaySong(FMUSIC_MODULE* mod) {
     return onRecord(mod, Audible, refusedCall, [](Module& m) {
-        if (FAILED(lib.out.ensureDevice()))
-            return fail(FMOD_ERR_INIT);
         if (!m.channel) {
             m.channel = loadModule(m.path, m.numOrders);
             if (!m.channel)
@@ -482,10 +480,6 @@ int F_API FSOUND_Stream_Play(int channel, FSOUND_STREAM* stream) {
     return onRecord(stream, Audible, -1, [channel](Stream& s) {
         if (channel != FSOUND_FREE && (channel < 0 || channel >= lib.maxStreams)) {
             fail(FMOD_ERR_INVALID_PARAM);
-            return -1;
-        }
-        if (FAILED(lib.out.ensureDevice())) {
-            fail(FMOD_ERR_INIT);
             return -1;
         }
         if (s.number < 0) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -119,6 +120,149 @@ void host(const std::string& command) {
         CloseHandle(pi.hProcess);
     }
     sleepMs(700);
+}
+
+// With a silent keepalive, as the environment's sink: a null sink's monitor delivers nothing
+// while nothing plays into it, so its recording would not keep to the wall clock.
+HostSink::HostSink(const std::string& name, const std::string& description, int channels)
+    : name_(name) {
+    std::string map = channels == 6 ? " channel_map=surround-51" : "";
+    host("pactl load-module module-null-sink sink_name=" + name + " channels=" +
+         std::to_string(channels) + map + " sink_properties=device.description=" + description +
+         " > /tmp/" + name + ".id; pacat --playback --device=" + name +
+         " --raw --format=s16le --rate=44100 --channels=2 --latency-msec=20 < /dev/zero "
+         "> /dev/null 2>&1 & echo $! > /tmp/" +
+         name + ".keepalive");
+    FILE* f = std::fopen(("Z:\\tmp\\" + name + ".id").c_str(), "r");
+    if (f) {
+        if (std::fscanf(f, "%d", &module_) != 1)
+            module_ = -1;
+        std::fclose(f);
+    }
+}
+
+HostSink::~HostSink() {
+    host(std::string("pactl set-default-sink ") + std::getenv("QUAVERLY_SINK"));
+    unload();
+}
+
+void HostSink::unload() {
+    if (module_ >= 0)
+        host("kill $(cat /tmp/" + name_ + ".keepalive); pactl unload-module " +
+             std::to_string(module_));
+    module_ = -1;
+}
+
+SinkRecording::SinkRecording(const std::vector<std::string>& sinks, double seconds, int channels,
+                             const std::string& first, const std::string& atOneSecond)
+    : channels_(channels) {
+    static int count = 0;
+    std::string command = first.empty() ? "" : first + (first.back() == '&' ? " " : "; ");
+    const std::string map =
+        channels == 6 ? " --channel-map=front-left,front-right,front-center,lfe,rear-left,"
+                        "rear-right"
+                      : "";
+    for (const std::string& sink : sinks) {
+        const std::string file = "/tmp/quaverly-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                 std::to_string(count++) + ".raw";
+        command += "timeout " + std::to_string(seconds) + " parec --device=" + sink +
+                   ".monitor --raw --format=float32le --rate=" + std::to_string(recordRate) +
+                   " --channels=" + std::to_string(channels) + map + " --latency-msec=20 > " +
+                   file + " 2>/dev/null & ";
+        files_.push_back(file);
+    }
+    if (!atOneSecond.empty()) {
+        std::string wait;
+        for (const std::string& file : files_)
+            wait += "until [ -s " + file + " ]; do sleep 0.01; done; ";
+        command += "(" + wait + "sleep 1; " + atOneSecond + ") & ";
+    }
+    host(command + "true");
+    // host() waited 0.7 s of it already.
+    endsAt_ = GetTickCount() + static_cast<DWORD>(seconds * 1000) - 700 + 500;
+}
+
+std::vector<float> SinkRecording::samples(size_t sink) {
+    const LONG wait = static_cast<LONG>(endsAt_ - GetTickCount());
+    if (wait > 0)
+        sleepMs(wait);
+    std::vector<float> out;
+    std::string path = "Z:" + files_.at(sink);
+    std::replace(path.begin(), path.end(), '/', '\\');
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return out;
+    float block[4096];
+    size_t n;
+    while ((n = std::fread(block, sizeof(float), 4096, f)) > 0)
+        out.insert(out.end(), block, block + n);
+    std::fclose(f);
+    DeleteFileA(path.c_str());
+    return out;
+}
+
+namespace {
+
+constexpr size_t windowFrames = recordRate / 20;
+
+double windowDb(const std::vector<float>& s, int channels, int channel, size_t window) {
+    double sum = 0;
+    const size_t from = window * windowFrames;
+    for (size_t i = from; i < from + windowFrames; ++i) {
+        const double v = s[i * channels + channel];
+        sum += v * v;
+    }
+    return sum > 0 ? 10 * std::log10(sum / windowFrames) : -200;
+}
+
+size_t windows(const std::vector<float>& s, int channels) {
+    return s.size() / channels / windowFrames;
+}
+
+} // namespace
+
+double firstSound(const std::vector<float>& s, int channels, int channel, double from) {
+    for (size_t w = static_cast<size_t>(from * 20); w < windows(s, channels); ++w)
+        if (windowDb(s, channels, channel, w) > -30)
+            return w / 20.0;
+    return -1;
+}
+
+double lastSound(const std::vector<float>& s, int channels, int channel) {
+    for (size_t w = windows(s, channels); w-- > 0;)
+        if (windowDb(s, channels, channel, w) > -30)
+            return (w + 1) / 20.0;
+    return -1;
+}
+
+double longestSilence(const std::vector<const std::vector<float>*>& recordings, int channels) {
+    size_t count = 0;
+    for (const auto* r : recordings)
+        count = std::max(count, windows(*r, channels));
+    long first = -1, quietFrom = -1, longest = 0;
+    for (size_t w = 0; w < count; ++w) {
+        bool loud = false;
+        for (const auto* r : recordings)
+            loud = loud || (w < windows(*r, channels) && windowDb(*r, channels, 0, w) > -30);
+        if (!loud) {
+            if (quietFrom < 0)
+                quietFrom = static_cast<long>(w);
+            continue;
+        }
+        if (first >= 0 && quietFrom >= 0)
+            longest = std::max(longest, static_cast<long>(w) - quietFrom);
+        if (first < 0)
+            first = static_cast<long>(w);
+        quietFrom = -1;
+    }
+    return longest / 20.0;
+}
+
+double peakDb(const std::vector<float>& s, int channels, int channel) {
+    double peak = -200;
+    for (size_t w = 0; w < windows(s, channels); ++w)
+        peak = std::max(peak, windowDb(s, channels, channel, w));
+    return peak;
 }
 
 int waveInput() {

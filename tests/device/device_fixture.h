@@ -3,6 +3,8 @@
 // hears what plays through the library's own wave input.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -46,6 +48,50 @@ bool underTestEnvironment();
 // Runs a shell command on the host (pactl); Wine starts it but gives nothing to wait on, so
 // this waits a moment.
 void host(const std::string& command);
+
+// A null sink of the test's own on the host's PulseAudio server, unloaded when it goes (the
+// environment's sink is the default again then).
+class HostSink {
+public:
+    HostSink(const std::string& name, const std::string& description, int channels = 2);
+    ~HostSink();
+    HostSink(const HostSink&) = delete;
+    HostSink& operator=(const HostSink&) = delete;
+    bool ok() const { return module_ >= 0; }
+    const std::string& name() const { return name_; }
+    void unload();
+
+private:
+    std::string name_;
+    int module_ = -1;
+};
+
+// Records the monitors of sinks on the host, all from the same moment, for `seconds`: what
+// each sink plays, as interleaved float at recordRate. `first` runs on the host just before;
+// `atOneSecond` one second into the recordings (their clock: starting them takes a while).
+class SinkRecording {
+public:
+    SinkRecording(const std::vector<std::string>& sinks, double seconds, int channels = 2,
+                  const std::string& first = "", const std::string& atOneSecond = "");
+    // Waits for the end of the recording.
+    std::vector<float> samples(size_t sink);
+    int channels() const { return channels_; }
+
+private:
+    std::vector<std::string> files_;
+    int channels_;
+    DWORD endsAt_;
+};
+
+// Seconds from the start of a recording at which `channel` is first / last louder than
+// -30 dBFS in 50 ms windows, at or after `from`; -1 when never.
+double firstSound(const std::vector<float>& samples, int channels, int channel, double from = 0);
+double lastSound(const std::vector<float>& samples, int channels, int channel);
+// The longest run of 50 ms windows in which none of the recordings is louder than -30 dBFS
+// (first channel), between the first and the last loud window; seconds.
+double longestSilence(const std::vector<const std::vector<float>*>& recordings, int channels);
+// The loudest 50 ms window of `channel`, dBFS.
+double peakDb(const std::vector<float>& samples, int channels, int channel);
 
 // Index of the library's first input of the wave type, -1 if none.
 int waveInput();

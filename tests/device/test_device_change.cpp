@@ -20,38 +20,6 @@ namespace {
 
 using namespace qvtest;
 
-constexpr const char* spareSink = "quaverly_spare";
-
-// A second null sink for the length of a test; the first one is the default again afterwards.
-class SpareSink {
-public:
-    // `layout`: further arguments of the sink ("channels=6 channel_map=surround-51").
-    explicit SpareSink(const std::string& layout = "") {
-        host(std::string("pactl load-module module-null-sink sink_name=") + spareSink +
-             " sink_properties=device.description=Quaverly_Spare " + layout + " > /tmp/" +
-             spareSink + ".id");
-        FILE* f = std::fopen((std::string("Z:\\tmp\\") + spareSink + ".id").c_str(), "r");
-        if (f) {
-            if (std::fscanf(f, "%d", &module_) != 1)
-                module_ = -1;
-            std::fclose(f);
-        }
-    }
-    ~SpareSink() {
-        host(std::string("pactl set-default-sink ") + std::getenv("QUAVERLY_SINK"));
-        unload();
-    }
-    bool ok() const { return module_ >= 0; }
-    void unload() {
-        if (module_ >= 0)
-            host("pactl unload-module " + std::to_string(module_));
-        module_ = -1;
-    }
-
-private:
-    int module_ = -1;
-};
-
 FSOUND_STREAM* playTone(const std::string& path) {
     FSOUND_STREAM* s = FSOUND_Stream_Open(path.c_str(), FSOUND_NORMAL, 0, 0);
     EXPECT_NE(s, nullptr);
@@ -73,9 +41,9 @@ TEST(DefaultOutput, PlaysOnTheDefaultAgainAfterItsDeviceWentAway) {
     const std::string tone = writeTemp("change.wav", qvgen::wavTone(wav));
 
     // FMOD's output opens on a second sink, the default at that moment.
-    SpareSink spare;
+    HostSink spare("quaverly_spare", "Quaverly_Spare");
     ASSERT_TRUE(spare.ok());
-    host(std::string("pactl set-default-sink ") + spareSink);
+    host("pactl set-default-sink " + spare.name());
     FSOUND_Close();
     ASSERT_TRUE(FSOUND_Init(44000, 32, 0));
     FSOUND_STREAM* first = playTone(tone);
@@ -115,17 +83,17 @@ double sideDb(const std::vector<float>& stereo, int side) {
 TEST(SurroundOutput, TheRecordingKeepsTheCentre) {
     if (!underTestEnvironment())
         GTEST_SKIP() << "needs the test environment's PulseAudio server";
-    SpareSink surround("channels=6 channel_map=surround-51");
+    HostSink surround("quaverly_surround", "Quaverly_Surround", 6);
     ASSERT_TRUE(surround.ok());
-    host(std::string("pactl set-default-sink ") + spareSink);
+    host("pactl set-default-sink " + surround.name());
     // Recorded from the new sink's own monitor, six channels, as the default input.
-    host(std::string("pactl set-default-source ") + spareSink + ".monitor");
+    host("pactl set-default-source " + surround.name() + ".monitor");
     ASSERT_TRUE(BASS_RecordSetInput(0, 0x60032)); // the system's default input
     // Each remix keeps one of the six channels (front left, front right, centre, LFE, back).
     auto heardWith = [](const char* remix) {
         host(std::string("sox -n -r 48000 -b 16 -c 6 /tmp/quaverly_surround.wav synth 5 sine "
                          "1000 gain -12 remix ") +
-             remix + " && paplay --device=" + spareSink + " /tmp/quaverly_surround.wav");
+             remix + " && paplay --device=quaverly_surround /tmp/quaverly_surround.wav");
         std::vector<float> got;
         for (int i = 0; i < 10; ++i) { // until the tone has started
             got = record(0.3);

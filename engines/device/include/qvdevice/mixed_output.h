@@ -1,6 +1,7 @@
 // An output stream on the default device together with the mixer that feeds it. The mixer is
 // any type with Mixer(rate, maxBlockFrames, maxChannels), outputRate(), setOutputRate(rate) and
-// render(float*, frames); it stays in place when the device is reopened.
+// render(float*, frames); it stays in place when the stream moves to another device, and
+// takes that device's rate before it renders for it.
 #pragma once
 
 #include <atomic>
@@ -49,30 +50,8 @@ public:
         mixer_.reset();
     }
 
-    // Before anything starts to play: if the device went away or another one became the
-    // default, reopen on the default device (at its own rate). A failure when none can be opened.
-    HRESULT ensureDevice() {
-        if (!mixer_)
-            return E_UNEXPECTED;
-        if (output_.isOpen() && !output_.needsReopen())
-            return S_OK;
-        output_.close();
-        live_.store(nullptr, std::memory_order_release);
-        HRESULT hr = output_.open(&MixedOutput::render, this);
-        if (FAILED(hr))
-            return hr;
-        if (output_.rate() != mixer_->outputRate())
-            mixer_->setOutputRate(output_.rate());
-        live_.store(mixer_.get(), std::memory_order_release);
-        output_.setActive(active_);
-        return S_OK;
-    }
-
-    // Whether anything plays (see OutputStream::setActive); kept across a reopen.
-    void setActive(bool active) {
-        active_ = active;
-        output_.setActive(active);
-    }
+    // Whether anything plays (see OutputStream::setActive).
+    void setActive(bool active) { output_.setActive(active); }
 
     Mixer* mixer() const { return mixer_.get(); }
     const OutputStream& output() const { return output_; }
@@ -82,16 +61,20 @@ private:
 
     static void render(void* user, float* stereo, uint32_t frames) {
         auto* self = static_cast<MixedOutput*>(user);
-        if (Mixer* m = self->live_.load(std::memory_order_acquire))
+        if (Mixer* m = self->live_.load(std::memory_order_acquire)) {
+            // Only right after the stream moved to a device with another rate, before any of
+            // its sound: the mixer's resamplers are rebuilt here, on the render thread.
+            const uint32_t rate = self->output_.rate();
+            if (rate && rate != m->outputRate())
+                m->setOutputRate(rate);
             m->render(stereo, frames);
-        else
+        } else
             std::memset(stereo, 0, sizeof(float) * 2 * frames);
     }
 
     OutputStream output_;
     std::unique_ptr<Mixer> mixer_;
-    bool active_ = false;
-    // What the render thread mixes: null while the mixer is being set up for a new device.
+    // What the render thread mixes: null until the mixer is set up.
     std::atomic<Mixer*> live_{nullptr};
 };
 

@@ -122,6 +122,28 @@ void host(const std::string& command) {
     sleepMs(700);
 }
 
+DWORD runTestInChild(const std::string& test, const char* flag) {
+    char exe[MAX_PATH];
+    if (GetModuleFileNameA(nullptr, exe, sizeof exe) == 0)
+        return 1;
+    std::string line = std::string("\"") + exe + "\" --gtest_filter=" + test;
+    SetEnvironmentVariableA(flag, "1");
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    const BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                        nullptr, &si, &pi);
+    SetEnvironmentVariableA(flag, nullptr);
+    if (!started)
+        return 1;
+    DWORD code = 1;
+    if (WaitForSingleObject(pi.hProcess, 30000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+}
+
 // With a silent keepalive, as the environment's sink: a null sink's monitor delivers nothing
 // while nothing plays into it, so its recording would not keep to the wall clock.
 HostSink::HostSink(const std::string& name, const std::string& description, int channels)

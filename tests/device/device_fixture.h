@@ -49,6 +49,10 @@ bool underTestEnvironment();
 // this waits a moment.
 void host(const std::string& command);
 
+// Runs one test of this program in a process of its own, with `flag` set in its environment,
+// and returns its exit code (0 when it passed or skipped); waits 30 s at most.
+DWORD runTestInChild(const std::string& test, const char* flag);
+
 // A null sink of the test's own on the host's PulseAudio server, unloaded when it goes (the
 // environment's sink is the default again then).
 class HostSink {

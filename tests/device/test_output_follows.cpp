@@ -214,21 +214,8 @@ TEST(SurroundSink, StereoIsHeardOnFrontLeftAndRightOnly) {
     ASSERT_TRUE(surround.ok());
     host("pactl set-default-sink " + surround.name());
     SinkRecording heard({surround.name()}, 8.0, 6);
-    char exe[MAX_PATH];
-    ASSERT_GT(GetModuleFileNameA(nullptr, exe, sizeof exe), 0u);
-    std::string line =
-        std::string("\"") + exe + "\" --gtest_filter=SurroundSink.PlaysAToneInAProcessOfItsOwn";
-    SetEnvironmentVariableA("QUAVERLY_SURROUND_CHILD", "1");
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    const BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                        nullptr, &si, &pi);
-    SetEnvironmentVariableA("QUAVERLY_SURROUND_CHILD", nullptr);
-    ASSERT_TRUE(started);
-    WaitForSingleObject(pi.hProcess, 30000);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    EXPECT_EQ(
+        runTestInChild("SurroundSink.PlaysAToneInAProcessOfItsOwn", "QUAVERLY_SURROUND_CHILD"), 0u);
     const std::vector<float> samples = heard.samples(0);
     static const char* const names[] = {"front left", "front right", "centre",
                                         "LFE",        "rear left",   "rear right"};

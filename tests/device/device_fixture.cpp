@@ -122,6 +122,19 @@ void host(const std::string& command) {
     sleepMs(700);
 }
 
+FSOUND_STREAM* playStream(const std::string& path) {
+    FSOUND_STREAM* s = FSOUND_Stream_Open(path.c_str(), FSOUND_NORMAL, 0, 0);
+    EXPECT_NE(s, nullptr);
+    EXPECT_GE(FSOUND_Stream_Play(FSOUND_FREE, s), 0);
+    FSOUND_SetVolume(FSOUND_ALL, 255);
+    return s;
+}
+
+void closeStream(FSOUND_STREAM* s) {
+    FSOUND_Stream_Stop(s);
+    FSOUND_Stream_Close(s);
+}
+
 DWORD runTestInChild(const std::string& test, const char* flag) {
     char exe[MAX_PATH];
     if (GetModuleFileNameA(nullptr, exe, sizeof exe) == 0)

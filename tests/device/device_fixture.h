@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fmod3.h"
 #include "tests/gen/gen.h"
 
 namespace qvtest {
@@ -48,6 +49,10 @@ bool underTestEnvironment();
 // Runs a shell command on the host (pactl); Wine starts it but gives nothing to wait on, so
 // this waits a moment.
 void host(const std::string& command);
+
+// Opens a file as an FMOD stream and plays it at full volume; stops and closes it.
+FSOUND_STREAM* playStream(const std::string& path);
+void closeStream(FSOUND_STREAM* s);
 
 // Runs one test of this program in a process of its own, with `flag` set in its environment,
 // and returns its exit code (0 when it passed or skipped); waits 30 s at most.

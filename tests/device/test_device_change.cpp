@@ -20,19 +20,6 @@ namespace {
 
 using namespace qvtest;
 
-FSOUND_STREAM* playTone(const std::string& path) {
-    FSOUND_STREAM* s = FSOUND_Stream_Open(path.c_str(), FSOUND_NORMAL, 0, 0);
-    EXPECT_NE(s, nullptr);
-    EXPECT_GE(FSOUND_Stream_Play(FSOUND_FREE, s), 0);
-    FSOUND_SetVolume(FSOUND_ALL, 255);
-    return s;
-}
-
-void closeStream(FSOUND_STREAM* s) {
-    FSOUND_Stream_Stop(s);
-    FSOUND_Stream_Close(s);
-}
-
 TEST(DefaultOutput, PlaysOnTheDefaultAgainAfterItsDeviceWentAway) {
     if (!underTestEnvironment())
         GTEST_SKIP() << "needs the test environment's PulseAudio server";
@@ -46,7 +33,7 @@ TEST(DefaultOutput, PlaysOnTheDefaultAgainAfterItsDeviceWentAway) {
     host("pactl set-default-sink " + spare.name());
     FSOUND_Close();
     ASSERT_TRUE(FSOUND_Init(44000, 32, 0));
-    FSOUND_STREAM* first = playTone(tone);
+    FSOUND_STREAM* first = playStream(tone);
     sleepMs(300);
     EXPECT_LT(listen(0.5, wav.frequency).rmsDb, -60.0) << "heard on the first sink";
 
@@ -62,7 +49,7 @@ TEST(DefaultOutput, PlaysOnTheDefaultAgainAfterItsDeviceWentAway) {
     EXPECT_LT(GetTickCount() - t0, 200u);
 
     // The next play opens the default output again.
-    FSOUND_STREAM* second = playTone(tone);
+    FSOUND_STREAM* second = playStream(tone);
     sleepMs(300);
     const Heard h = listen(0.6, wav.frequency);
     EXPECT_NEAR(h.frequency, wav.frequency, 0.03 * wav.frequency);

@@ -26,17 +26,7 @@ FSOUND_STREAM* playTone(const std::string& name, double seconds, double frequenc
     qvgen::WavSpec wav;
     wav.seconds = seconds;
     wav.frequency = frequency;
-    FSOUND_STREAM* s =
-        FSOUND_Stream_Open(writeTemp(name, qvgen::wavTone(wav)).c_str(), FSOUND_NORMAL, 0, 0);
-    EXPECT_NE(s, nullptr);
-    EXPECT_GE(FSOUND_Stream_Play(FSOUND_FREE, s), 0);
-    FSOUND_SetVolume(FSOUND_ALL, 255);
-    return s;
-}
-
-void closeStream(FSOUND_STREAM* s) {
-    FSOUND_Stream_Stop(s);
-    FSOUND_Stream_Close(s);
+    return playStream(writeTemp(name, qvgen::wavTone(wav)));
 }
 
 enum class Move { NewDefault, PlayingSinkUnloaded, PausedAcrossNewDefault };

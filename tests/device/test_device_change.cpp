@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -72,7 +73,15 @@ double sideDb(const std::vector<float>& stereo, int side) {
 TEST(SurroundOutput, RecordsInAProcessOfItsOwn) {
     if (!std::getenv("QUAVERLY_SURROUND_CHILD"))
         GTEST_SKIP() << "started by SurroundOutput.TheRecordingKeepsTheCentre";
-    ASSERT_TRUE(BASS_RecordSetInput(0, 0x60032)); // the system's default input: the 5.1 monitor
+    // The 5.1 sink's monitor, by its name: the default input may not have followed yet.
+    int input = -1;
+    for (int i = 0; input < 0 && BASS_RecordGetInput(i) != 0xFFFFFFFF; ++i) {
+        const char* name = BASS_RecordGetInputName(i);
+        if (name && std::strstr(name, "Quaverly_Surround"))
+            input = i;
+    }
+    ASSERT_GE(input, 0) << "no input for the 5.1 sink";
+    ASSERT_TRUE(BASS_RecordSetInput(input, 0x60032));
     // Each remix keeps one of the six channels (front left, front right, centre, LFE, back).
     auto heardWith = [](const char* remix) {
         host(std::string("sox -n -r 48000 -b 16 -c 6 /tmp/quaverly_surround.wav synth 5 sine "

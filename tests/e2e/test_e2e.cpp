@@ -568,12 +568,12 @@ void onHost(const std::string& command) {
     }
 }
 
-// Half a minute of a steady tone (QUAVERLY_ECHO_MINUTES for a longer run), played by the host's own
+// A minute of a steady tone (QUAVERLY_ECHO_MINUTES for a longer run), played by the host's own
 // player so that only the recording path is under test: the recording holds it without a gap
 // and keeps to the wall clock.
 TEST_F(Echotrap, ALongToneHasNoGapAndKeepsToTheWallClock) {
     const double minutes =
-        getenv("QUAVERLY_ECHO_MINUTES") ? atof(getenv("QUAVERLY_ECHO_MINUTES")) : 0.5;
+        getenv("QUAVERLY_ECHO_MINUTES") ? atof(getenv("QUAVERLY_ECHO_MINUTES")) : 1;
     DeleteFileA("C:\\echolong.wav");
     char tone[160];
     snprintf(tone, sizeof tone,

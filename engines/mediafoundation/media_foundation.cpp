@@ -24,11 +24,11 @@ struct Api {
     decltype(&MFStartup) startup = nullptr;
     decltype(&MFShutdown) shutdown = nullptr;
     decltype(&MFCreateMediaType) createMediaType = nullptr;
-    decltype(&MFCreateFile) createFile = nullptr;
+    HRESULT(WINAPI* createOnStream)(IStream*, IMFByteStream**) = nullptr;
     decltype(&MFCreateSourceReaderFromByteStream) createReader = nullptr;
 
     bool loaded() const {
-        return startup && shutdown && createMediaType && createFile && createReader;
+        return startup && shutdown && createMediaType && createOnStream && createReader;
     }
 };
 
@@ -47,12 +47,97 @@ const Api& api() {
         bind(plat, "MFStartup", a.startup);
         bind(plat, "MFShutdown", a.shutdown);
         bind(plat, "MFCreateMediaType", a.createMediaType);
-        bind(plat, "MFCreateFile", a.createFile);
+        bind(plat, "MFCreateMFByteStreamOnStream", a.createOnStream);
         bind(readwrite, "MFCreateSourceReaderFromByteStream", a.createReader);
         return a;
     }();
     return loaded;
 }
+
+// The file for the system's source, opened by us so that others may rename, delete or rewrite
+// it while it plays (the system's own file stream does not share delete). A file that changes
+// under us just ends early. Read on the read-ahead thread, never by render.
+class FileStream final : public IStream {
+public:
+    explicit FileStream(HANDLE file) : file_(file) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) override {
+        if (!out)
+            return E_POINTER;
+        if (IsEqualIID(id, IID_IUnknown) || IsEqualIID(id, IID_IStream) ||
+            IsEqualIID(id, IID_ISequentialStream)) {
+            *out = static_cast<IStream*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --refs_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+    HRESULT STDMETHODCALLTYPE Read(void* into, ULONG most, ULONG* read) override {
+        DWORD n = 0;
+        const BOOL ok = ReadFile(file_, into, most, &n, nullptr);
+        if (read)
+            *read = n;
+        if (!ok)
+            return STG_E_READFAULT;
+        return n == most ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override {
+        return STG_E_ACCESSDENIED;
+    }
+    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* now) override {
+        static_assert(STREAM_SEEK_SET == FILE_BEGIN && STREAM_SEEK_CUR == FILE_CURRENT &&
+                      STREAM_SEEK_END == FILE_END);
+        if (origin > STREAM_SEEK_END)
+            return STG_E_INVALIDFUNCTION;
+        LARGE_INTEGER to;
+        if (!SetFilePointerEx(file_, move, &to, origin))
+            return STG_E_INVALIDFUNCTION;
+        if (now)
+            now->QuadPart = static_cast<ULONGLONG>(to.QuadPart);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD) override {
+        if (!stat)
+            return STG_E_INVALIDPOINTER;
+        LARGE_INTEGER size;
+        if (!GetFileSizeEx(file_, &size))
+            return STG_E_ACCESSDENIED;
+        *stat = STATSTG{};
+        stat->type = STGTY_STREAM;
+        stat->cbSize.QuadPart = static_cast<ULONGLONG>(size.QuadPart);
+        stat->grfMode = STGM_READ;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return STG_E_ACCESSDENIED; }
+    HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*,
+                                     ULARGE_INTEGER*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Revert() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+        return STG_E_INVALIDFUNCTION;
+    }
+    HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+        return STG_E_INVALIDFUNCTION;
+    }
+    HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
+
+private:
+    ~FileStream() { CloseHandle(file_); }
+
+    std::atomic<ULONG> refs_{1};
+    HANDLE file_;
+};
 
 // What the source resolver is told the content is: our probe decided, not the file's name.
 void describeContent(IMFByteStream* stream, qvcore::SystemFormat format) {
@@ -304,14 +389,21 @@ ComPtr<IMFSourceReader> openReader(const char* path, qvcore::SystemFormat format
     if (!api().loaded())
         return reader;
     const std::wstring wide = qvwin32::openablePath(path);
-    ComPtr<IMFByteStream> stream;
-    // Others may rewrite the file while it plays (a tag editor saving): that track may then end
-    // early, which the stream takes as any end.
-    if (wide.empty() ||
-        FAILED(api().createFile(MF_ACCESSMODE_READ, MF_OPENMODE_FAIL_IF_NOT_EXIST,
-                                MF_FILEFLAGS_ALLOW_WRITE_SHARING, wide.c_str(), stream.put()))) {
+    const HANDLE file =
+        wide.empty() ? INVALID_HANDLE_VALUE
+                     : CreateFileW(wide.c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
         error = OpenError::Bad;
         return reader;
+    }
+    ComPtr<IMFByteStream> stream;
+    {
+        ComPtr<IStream> bytes;
+        *bytes.put() = new FileStream(file);
+        if (FAILED(api().createOnStream(bytes.get(), stream.put())))
+            return reader;
     }
     describeContent(stream.get(), format);
     HRESULT hr = api().createReader(stream.get(), nullptr, reader.put());

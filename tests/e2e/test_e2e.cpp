@@ -252,15 +252,20 @@ bool answers(App& app) {
 }
 
 // A download cut short: its index says 60 s, its data stops after 19.5 s. It ends there and
-// the playlist moves on; with "Loop song" it plays again from the start.
+// the playlist moves on; with "Loop song" it plays again from the start. Another program may
+// rename and delete it while it plays.
 TEST_F(EndToEnd, ACutDownloadEndsWhereItsDataDoesAndLoops) {
-    const std::string cut = mediaDir() + "\\aac_1000_cut20s.m4a";
-    if (mediaDir().empty() || GetFileAttributesA(cut.c_str()) == INVALID_FILE_ATTRIBUTES)
+    const std::string source = mediaDir() + "\\aac_1000_cut20s.m4a";
+    if (mediaDir().empty() || GetFileAttributesA(source.c_str()) == INVALID_FILE_ATTRIBUTES)
         GTEST_SKIP() << "QUAVERLY_MEDIA is not set";
+    const std::string cut = mediaDir() + "\\cut-copy.m4a", moved = mediaDir() + "\\cut-moved.m4a";
+    ASSERT_TRUE(CopyFileA(source.c_str(), cut.c_str(), FALSE));
     ASSERT_TRUE(app.addFile(cut));
     ASSERT_TRUE(app.addFile(media.ogg));
     app.click(IDC_PLAY);
     ASSERT_GE(waitForTone(1000, 3000), 0) << "the cut M4A was not heard";
+    EXPECT_TRUE(MoveFileA(cut.c_str(), moved.c_str())) << "renamed while playing";
+    EXPECT_TRUE(DeleteFileA(moved.c_str())) << "deleted while playing";
     sleepMs(1200);
     EXPECT_NE(app.text(IDC_STATUS).find("/01:00"), std::string::npos) << app.text(IDC_STATUS);
 
@@ -568,12 +573,12 @@ void onHost(const std::string& command) {
     }
 }
 
-// A minute of a steady tone (QUAVERLY_ECHO_MINUTES for a longer run), played by the host's own
-// player so that only the recording path is under test: the recording holds it without a gap
+// Twenty seconds of a steady tone (QUAVERLY_ECHO_MINUTES for a longer run), played by the host's
+// own player so that only the recording path is under test: the recording holds it without a gap
 // and keeps to the wall clock.
 TEST_F(Echotrap, ALongToneHasNoGapAndKeepsToTheWallClock) {
     const double minutes =
-        getenv("QUAVERLY_ECHO_MINUTES") ? atof(getenv("QUAVERLY_ECHO_MINUTES")) : 1;
+        getenv("QUAVERLY_ECHO_MINUTES") ? atof(getenv("QUAVERLY_ECHO_MINUTES")) : 1.0 / 3;
     DeleteFileA("C:\\echolong.wav");
     char tone[160];
     snprintf(tone, sizeof tone,
@@ -614,7 +619,9 @@ TEST_F(Echotrap, ALongToneHasNoGapAndKeepsToTheWallClock) {
            "%.3f s; longest silence inside %.2f ms, %zu longer than 5 ms\n",
            seconds, wall, (seconds / wall - 1) * 100, first / 44100.0, last / 44100.0,
            longest / 44.1, runs);
-    EXPECT_NEAR(seconds, wall, wall * 0.005) << "the recording follows the wall clock";
+    // The stop's own latency is a fixed part of the difference; drift grows with the length.
+    EXPECT_NEAR(seconds, wall, std::max(wall * 0.005, 0.2))
+        << "the recording follows the wall clock";
     EXPECT_LE(longest, 220u) << "a gap inside the tone";
     EXPECT_GT(last - first, frames * 9 / 10);
     DeleteFileA("C:\\echolong.wav");

@@ -9,6 +9,7 @@
 #include "app/ids.h"
 #include "app/state.h"
 #include "app/texts.h"
+#include "playlist/playlist_entries.h"
 
 namespace {
 
@@ -262,10 +263,19 @@ void stopRecording(HWND window, bool tell) {
 
 void startRecording(HWND window) {
     lstrcpynA(capturePath, pathPrefix, sizeof capturePath);
-    // Read with room to spare: a UTF-8 name read into exactly the room left would come back cut
-    // before a character that does not fit, and be taken under a shorter name.
-    char name[4 * nameRoom];
-    int length = GetDlgItemTextA(window, IDC_CAPTURE_NAME, name, sizeof name);
+    // Read wide and narrowed whole: a UTF-8 name read into exactly the room left would come back
+    // cut before a character that does not fit, and one read through a code page that lacks a
+    // character would come back as another name.
+    wchar_t wide[nameRoom];
+    GetDlgItemTextW(window, IDC_CAPTURE_NAME, wide, nameRoom);
+    std::string narrow;
+    if (!narrowName(wide, narrow)) {
+        showError(window, "The name holds characters that this system's code page cannot hold. "
+                          "Please choose another name.");
+        return;
+    }
+    const char* name = narrow.c_str();
+    int length = (int)narrow.size();
     if (length < shortestName) {
         showError(window, "Please enter file name");
         return;

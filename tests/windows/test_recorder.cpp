@@ -226,6 +226,17 @@ TEST_F(RecorderTest, NamesThatWouldNotMakeTheirFileAreRefusedBeforeAnyFileIsMade
         EXPECT_FALSE(isRecording) << name;
         EXPECT_EQ(text(IDC_RECORD), "Start recording") << name;
     }
+    // Where the system keeps an ANSI code page, a name it cannot hold is refused, never recorded
+    // under the nearest letters it has.
+    textCodePage = 1252;
+    boxes.clear();
+    SetDlgItemTextW(recorder, IDC_CAPTURE_NAME, L"\u0142\u00f3d\u017a");
+    press(IDC_RECORD);
+    textCodePage = 0;
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].text.rfind("The name holds characters that this system's code", 0),
+              0u);
+    EXPECT_FALSE(exists("C:\\lodz.wav"));
     EXPECT_FALSE(exists("C:\\q6"));
     EXPECT_TRUE(fake::callsStartingWith({"BASS_RecordStart"}).empty());
 }

@@ -60,6 +60,8 @@ std::wstring fullPath(const std::wstring& path) {
         return {};
     std::wstring full(n, L'\0');
     n = GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
+    if (n == 0 || n >= full.size())
+        return {};
     full.resize(n);
     return full;
 }
@@ -74,8 +76,9 @@ std::wstring extendedPath(const std::wstring& full) {
 }
 
 bool readWhole(const std::wstring& path, std::string& bytes) {
-    qvwin32::Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    qvwin32::Handle file(CreateFileW(extendedPath(path).c_str(), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file)
         return false;
     LARGE_INTEGER size = {};
@@ -125,7 +128,7 @@ public:
         if (listing.state == Folder::Listed && name.find(L'~') == std::wstring::npos &&
             name.back() != L'.' && name.back() != L' ')
             return false;
-        DWORD attributes = GetFileAttributesW(path.c_str());
+        DWORD attributes = GetFileAttributesW(extendedPath(path).c_str());
         return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
     }
 
@@ -143,9 +146,9 @@ private:
             return known->second;
         Listing& listing = listings[folder];
         WIN32_FIND_DATAW found;
-        qvwin32::FindHandle search(FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic,
-                                                    &found, FindExSearchNameMatch, nullptr,
-                                                    FIND_FIRST_EX_LARGE_FETCH));
+        qvwin32::FindHandle search(FindFirstFileExW(extendedPath(folder + L"\\*").c_str(),
+                                                    FindExInfoBasic, &found, FindExSearchNameMatch,
+                                                    nullptr, FIND_FIRST_EX_LARGE_FETCH));
         if (!search) {
             DWORD error = GetLastError();
             if (error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND ||

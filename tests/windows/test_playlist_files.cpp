@@ -215,6 +215,20 @@ TEST_F(PlaylistFiles, LongFoldersAndReadOnlyTargets) {
     EXPECT_EQ(failure, nullptr) << failure;
     EXPECT_EQ(read("\\\\?\\" + list), "#EXTM3U\r\n" + folder + "\\a.ogg\r\n");
 
+    // Past MAX_PATH: a list there, naming a file there, reads back.
+    const std::string deeper = deep + "\\" + std::string(40, 'e');
+    ASSERT_TRUE(CreateDirectoryW(qvwin32::widen(("\\\\?\\" + deeper).c_str()).c_str(), nullptr));
+    created.push_back("\\\\?\\" + deeper);
+    const std::string track = deeper + "\\t.ogg", outer = deeper + "\\far.m3u";
+    ASSERT_GT(track.size(), (size_t)MAX_PATH);
+    makeFile("\\\\?\\" + track);
+    makeFile("\\\\?\\" + outer, "t.ogg\n");
+    SendMessageA(playlistWindowHandle, WM_COMMAND, IDC_CLEAR, 0);
+    SendMessageA(main, WM_DROPFILES, (WPARAM)makeWideDrop({outer}), 0);
+    EXPECT_EQ(playlistEntries(), (Entries{track}));
+    SendMessageA(playlistWindowHandle, WM_COMMAND, IDC_CLEAR, 0);
+    dropOn(main, under({"a.ogg"}));
+
     const std::string locked = write("locked.m3u8", "#EXTM3U\r\nearlier\r\n");
     SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_READONLY);
     failure = savePlaylistFile(locked.c_str());

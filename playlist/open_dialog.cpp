@@ -190,5 +190,6 @@ void addTracksFromOpenDialog() {
     reselectAndRecount();
     SendMessageA(playlistBox, WM_SETREDRAW, TRUE, 0);
     reportSkippedEntries(mainWindowHandle, failure);
+    takeEntriesOutsideCodePage(outside);
     reportNamesOutsideCodePage(mainWindowHandle, outside);
 }

@@ -174,8 +174,10 @@ std::string utf8(const std::wstring& wide) {
     return fromWide(CP_UTF8, wide);
 }
 
-// Entries of the playlists added since the last takeMissingEntries that named no file.
+// Entries of the playlists added since the last takeMissingEntries that named no file, and
+// those that named a file whose name the code page cannot hold.
 int missingEntries = 0;
+std::vector<std::wstring> outsideCodePage;
 
 struct Reader {
     std::vector<std::wstring> visited;
@@ -183,6 +185,7 @@ struct Reader {
     FolderListings folders;
     bool tooLong = false;
     int missing = 0;
+    std::vector<std::wstring> outside;
 
     bool read(const std::wstring& path, int depth);
     void add(const std::string& folder, const std::string& entry, int depth);
@@ -203,7 +206,15 @@ void Reader::add(const std::string& folder, const std::string& entry, int depth)
             ++missing;
         return;
     }
-    std::string text = fromWide(CP_ACP, full);
+    // Never the nearest letters the code page has: that would name another file.
+    std::string text;
+    if (!narrowName(full.c_str(), text)) {
+        if (folders.isFile(full))
+            outside.push_back(full);
+        else
+            ++missing;
+        return;
+    }
     if (text.size() >= trackPathSize) {
         tooLong = true;
         return;
@@ -267,6 +278,7 @@ bool addPlaylistFile(const char* path) {
     if (!full.empty())
         reader.read(full, 0);
     missingEntries += reader.missing;
+    outsideCodePage.insert(outsideCodePage.end(), reader.outside.begin(), reader.outside.end());
     // Room for all of them at once, rather than growing the list entry by entry.
     size_t bytes = 0;
     for (const std::string& entry : reader.entries)
@@ -305,6 +317,11 @@ int takeMissingEntries() {
     int missing = missingEntries;
     missingEntries = 0;
     return missing;
+}
+
+void takeEntriesOutsideCodePage(std::vector<std::wstring>& into) {
+    into.insert(into.end(), outsideCodePage.begin(), outsideCodePage.end());
+    outsideCodePage.clear();
 }
 
 void reportSkippedEntries(HWND owner, const char* failure) {

@@ -3,6 +3,9 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "qvcore/playlist_text.h"
 
 // By the name's extension: .m3u, .m3u8 or .pls.
@@ -20,6 +23,10 @@ bool addPathOrPlaylist(const char* path, bool widen = true);
 
 // How many entries of the playlists added since the last call named no file.
 int takeMissingEntries();
+
+// Appends the files that playlists named since the last call, whose names the system's code page
+// cannot hold, so they were not added.
+void takeEntriesOutsideCodePage(std::vector<std::wstring>& into);
 
 // After a drop or an open: one box that gives the failure (an error) and says how many playlist
 // entries were not found, or none when there is nothing to say.

@@ -81,6 +81,7 @@ void addDroppedFiles(HDROP drop) {
     reselectAndRecount();
     SendMessageA(playlistBox, WM_SETREDRAW, TRUE, 0);
     reportSkippedEntries(playlistBox, skipped ? TEXT_PATH_TOO_LONG : nullptr);
+    takeEntriesOutsideCodePage(outside);
     reportNamesOutsideCodePage(playlistBox, outside);
 }
 

@@ -22,8 +22,10 @@ namespace qvdevice {
 
 namespace {
 
-// A timer-driven stream's buffer: room for a few late wake-ups.
-constexpr REFERENCE_TIME timerBufferDuration = 400000; // 40 ms in 100 ns units
+// A timer-driven stream's buffer, filled four times in its length: each wake costs calls into
+// the system (dear under Wine, where this wake is used), and three quarters of it stay for late
+// wake-ups.
+constexpr REFERENCE_TIME timerBufferDuration = 800000; // 80 ms in 100 ns units
 constexpr DWORD openTimeoutMs = 5000;
 constexpr DWORD closeTimeoutMs = 2000;
 // A running device signals every period (10 ms or so): one that has not for this long twice
@@ -166,12 +168,11 @@ HRESULT Router::openDefault() {
     client_ = std::move(client);
     format_ = format;
     bufferFrames_ = frames;
-    // One device period, but never so long that less than two thirds of the buffer is left.
+    // A quarter of the buffer, or one device period where the buffer is short.
     if (period <= 0)
         period = 100000;
-    const DWORD thirdMs = static_cast<DWORD>(1000ull * frames / format.rate / 3);
-    timerMs_ =
-        std::clamp<DWORD>(static_cast<DWORD>(period / 10000), 1, std::max<DWORD>(thirdMs, 1));
+    const DWORD quarterMs = static_cast<DWORD>(1000ull * frames / format.rate / 4);
+    timerMs_ = std::max<DWORD>(std::max<DWORD>(quarterMs, static_cast<DWORD>(period / 10000)), 1);
     state_->rate.store(format.rate);
     state_->hasDevice.store(true);
     return S_OK;

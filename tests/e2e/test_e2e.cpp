@@ -271,9 +271,13 @@ TEST_F(EndToEnd, ACutDownloadEndsWhereItsDataDoesAndLoops) {
 
     SendMessageA(app.control(IDC_LOOP), BM_CLICK, 0, 0);
     clickBar(app, 0.3); // second 18 of 60: the data ends 1.5 s later
-    sleepMs(4000);
-    EXPECT_NEAR(heardFrequency(), 1000, 1000 * 0.03) << "looped";
+    sleepMs(2500);
+    for (int waited = 0; waited < 5000 && app.text(IDC_STATUS).rfind("Time: 00:0", 0) != 0;
+         waited += 100)
+        sleepMs(100);
     EXPECT_EQ(app.text(IDC_STATUS).rfind("Time: 00:0", 0), 0u) << app.text(IDC_STATUS);
+    sleepMs(500);
+    EXPECT_NEAR(heardFrequency(), 1000, 1000 * 0.03) << "looped";
 
     SendMessageA(app.control(IDC_LOOP), BM_CLICK, 0, 0);
     clickBar(app, 0.3);

@@ -184,6 +184,18 @@ TEST_F(PlaylistFiles, MissingEntriesAndDevicesAreCountedInOneBox) {
         << boxes.boxes()[0].text;
 }
 
+// Where the system keeps an ANSI code page, a listed file whose name it cannot hold is named in a
+// box, never added under the nearest letters the code page has.
+TEST_F(PlaylistFiles, EntriesTheCodePageCannotHoldAreNamedNotChanged) {
+    textCodePage = 1252;
+    dropOn(main, {write("cp.m3u8", "a.ogg\nТон ля.ogg\n")});
+    textCodePage = 0;
+    EXPECT_EQ(playlistEntries(), under({"a.ogg"}));
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].text.rfind("This file was not added", 0), 0u);
+    EXPECT_NE(boxes.boxes()[0].text.find("Тон ля.ogg"), std::string::npos);
+}
+
 TEST_F(PlaylistFiles, EachFormatSavesAndReadsBackTheSame) {
     const Entries entries = under({"Тон ля.ogg", "日本語.mp3", "a.ogg", "sub\\c.it"});
     dropOn(main, entries);

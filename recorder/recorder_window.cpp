@@ -9,6 +9,7 @@
 #include "app/ids.h"
 #include "app/state.h"
 #include "app/texts.h"
+#include "ui/taskbar_buttons.h"
 
 namespace {
 
@@ -354,7 +355,9 @@ void onEndSession(HWND window, bool ending) {
 
 } // namespace
 
-INT_PTR CALLBACK recorderWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+namespace {
+
+INT_PTR dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG: onInitDialog(window); return FALSE;
     case WM_COMMAND:
@@ -374,4 +377,12 @@ INT_PTR CALLBACK recorderWindowProc(HWND window, UINT message, WPARAM wParam, LP
     case WM_DPICHANGED: followDpiChange(window, lParam); return FALSE;
     }
     return FALSE;
+}
+
+} // namespace
+
+INT_PTR CALLBACK recorderWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    INT_PTR result = dispatch(window, message, wParam, lParam);
+    showRecordingOnTaskbar(window);
+    return result;
 }

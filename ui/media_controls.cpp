@@ -192,8 +192,7 @@ void showTrack(const qvcore::TrackTags& tags) {
 void readTagsInBackground(HWND window, DWORD generation, std::string path) {
     std::thread([window, generation, path = std::move(path)] {
         try {
-            auto tags = std::make_unique<qvcore::TrackTags>(
-                qvcore::readTrackTags(qvcore::FileData::open(path.c_str())));
+            auto tags = std::make_unique<qvcore::TrackTags>(qvcore::readTrackTags(path.c_str()));
             if (PostMessageA(window, WM_TRACK_TAGS, generation, (LPARAM)tags.get()))
                 tags.release();
         } catch (...) {

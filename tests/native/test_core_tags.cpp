@@ -2,6 +2,8 @@
 // huge, cut short or in a broken encoding.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "qvcore/tags.h"
@@ -140,6 +142,13 @@ TEST(CoreTags, HugeBrokenOrCutTagsAreCutOrIgnored) {
     EXPECT_EQ(qvcore::displayText(tags.title.data(), tags.title.size()), tags.title);
     EXPECT_EQ(tags.artist, "a b");
     EXPECT_TRUE(tags.picture.empty());
+    // The same by path, read in steps; a missing file has no tags.
+    const auto path = std::filesystem::temp_directory_path() / "qvcore-tags-test.flac";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(flac.data()), (std::streamsize)flac.size());
+    EXPECT_EQ(qvcore::readTrackTags(path.c_str()).title, tags.title);
+    std::filesystem::remove(path);
+    EXPECT_TRUE(qvcore::readTrackTags(path.c_str()).empty());
 
     // Not UTF-8 though it says so: read as Latin-1.
     EXPECT_EQ(qvcore::displayText("caf\xE9 \xFF", 6), "caf\xC3\xA9 \xC3\xBF");

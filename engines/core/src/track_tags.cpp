@@ -1,5 +1,7 @@
 // A file's tags, by whichever reader its format needs.
 #include <algorithm>
+#include <cstdio>
+#include <vector>
 
 #include "qvcore/decoder.h"
 #include "qvcore/tags.h"
@@ -25,6 +27,23 @@ TrackTags readTrackTags(std::shared_ptr<const FileData> file) {
         }
     }
     return tags;
+}
+
+TrackTags readTrackTags(const char* path) {
+    std::FILE* file = openFile(path, "rb");
+    if (!file)
+        return {};
+    // In steps, so that a small file costs a small buffer.
+    constexpr std::size_t step = 1u << 20;
+    std::vector<std::uint8_t> head;
+    std::size_t got = 0;
+    do {
+        head.resize(std::min(head.size() + step, tagScanLimit));
+        got += std::fread(head.data() + got, 1, head.size() - got, file);
+    } while (got == head.size() && got < tagScanLimit);
+    std::fclose(file);
+    head.resize(got);
+    return readTrackTags(FileData::fromBytes(head.data(), head.size()));
 }
 
 } // namespace qvcore

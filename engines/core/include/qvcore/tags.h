@@ -17,7 +17,7 @@ namespace qvcore {
 inline constexpr std::size_t tagTextLimit = 512;
 // A bigger picture is dropped: a cut one would not decode.
 inline constexpr std::size_t tagPictureLimit = 8u * 1024u * 1024u;
-// Of a file still being read, tags are looked for in this much of its start.
+// Tags are looked for in this much of a file's start.
 inline constexpr std::size_t tagScanLimit = 48u * 1024u * 1024u;
 
 struct TrackTags {
@@ -46,6 +46,9 @@ bool readVorbisComments(const std::uint8_t* data, std::size_t size, TrackTags& t
 // decoders' own for Ogg Vorbis, Opus and modules. May take a while on a slow drive: never on
 // the user-interface thread, never on a render thread.
 TrackTags readTrackTags(std::shared_ptr<const FileData> file);
+// The same for a file by its 8-bit path (as FileData::open takes it), of which only the first
+// tagScanLimit bytes are read: tags sit at the start, and a track may be huge.
+TrackTags readTrackTags(const char* path);
 
 // Text as tags give it, made fit for display: valid UTF-8 (Latin-1 where it is not), control
 // characters dropped, cut at tagTextLimit.

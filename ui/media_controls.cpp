@@ -3,13 +3,17 @@
 #include <shlwapi.h>
 
 #include <atomic>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "app/ids.h"
 #include "app/state.h"
+#include "qvcore/probe.h"
 #include "qvcore/tags.h"
+#include "qvdevice/com.h"
+#include "qvmf/media_foundation.h"
 #include "ui/media_keys.h"
 #include "ui/winrt_media.h"
 
@@ -187,12 +191,37 @@ void showTrack(const qvcore::TrackTags& tags) {
     updater->Update();
 }
 
+// M4A and WMA: what the system's source makes of them, where our own reading found no title
+// (an ASF file's tags are not read by us at all).
+void addSystemTags(const char* path, qvcore::TrackTags& tags) {
+    std::uint8_t head[64];
+    std::FILE* file = qvcore::openFile(path, "rb");
+    if (!file)
+        return;
+    const std::size_t n = std::fread(head, 1, sizeof head, file);
+    std::fclose(file);
+    const qvcore::SystemFormat format = qvcore::systemFormat(head, n);
+    if (format != qvcore::SystemFormat::Mp4 && format != qvcore::SystemFormat::Asf)
+        return;
+    qvdevice::ThreadCom com;
+    if (!qvmf::startup())
+        return;
+    std::string title, artist;
+    qvmf::readTags(path, format, title, artist);
+    qvmf::shutdown();
+    tags.title = qvcore::displayText(title.data(), title.size());
+    if (tags.artist.empty())
+        tags.artist = qvcore::displayText(artist.data(), artist.size());
+}
+
 // The tags of a file, read on a thread of their own: a slow or sleeping drive must not hold up
 // the window, and the render threads never wait for it either.
 void readTagsInBackground(HWND window, DWORD generation, std::string path) {
     std::thread([window, generation, path = std::move(path)] {
         try {
             auto tags = std::make_unique<qvcore::TrackTags>(qvcore::readTrackTags(path.c_str()));
+            if (tags->title.empty())
+                addSystemTags(path.c_str(), *tags);
             if (PostMessageA(window, WM_TRACK_TAGS, generation, (LPARAM)tags.get()))
                 tags.release();
         } catch (...) {

@@ -46,6 +46,12 @@
 #define WM_TRAYNOTIFY (WM_USER + 10) // 1034
 // Posted after a change of DPI: docks the playlist again once the dialog is rescaled.
 #define WM_REDOCK (WM_APP + 1)
+// Posted at initialisation: the shell's media controls start once the window shows.
+#define WM_SHELL_START (WM_APP + 2)
+// Posted from the media controls' thread: a button, by the system's number for it.
+#define WM_MEDIA_BUTTON (WM_APP + 3)
+// Posted by the tag reader's thread: a track's title, artist and cover.
+#define WM_TRACK_TAGS (WM_APP + 4)
 #define IDM_TRAY_MAXIMIZE 1035
 #define IDM_TRAY_EXIT 1001
 #define IDM_PLAYLIST_CLEAR 1036
@@ -58,3 +64,8 @@
 #define HOTKEY_STOP 2
 #define HOTKEY_NEXT 3
 #define HOTKEY_PREVIOUS 4
+
+// The taskbar thumbnail's buttons; they come as WM_COMMAND with THBN_CLICKED.
+#define IDC_THUMB_PREVIOUS 1050
+#define IDC_THUMB_PLAY_PAUSE 1051
+#define IDC_THUMB_NEXT 1052

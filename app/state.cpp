@@ -18,6 +18,8 @@ BYTE isPaused;
 DWORD trackLength;
 DWORD trackPosition;
 DWORD savedBassVolume;
+char playingTrackPath[trackPathSize];
+DWORD trackStarts;
 
 EngineKind currentEngine() {
     if (fmodModule)

@@ -37,6 +37,10 @@ extern BYTE isPaused;
 extern DWORD trackLength;
 extern DWORD trackPosition;
 extern DWORD savedBassVolume;
+// The file of the track that started last, and how many have started: the shell's displays
+// follow them (trackPathBuffer may change under a playing track).
+extern char playingTrackPath[trackPathSize];
+extern DWORD trackStarts;
 
 // The engine whose handle is set.
 EngineKind currentEngine();

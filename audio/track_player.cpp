@@ -125,6 +125,8 @@ void loadAndStart() {
             return;
         }
     }
+    lstrcpynA(playingTrackPath, path, trackPathSize);
+    ++trackStarts;
     startTick();
 }
 

@@ -10,6 +10,7 @@
 #include "app/state.h"
 #include "app/texts.h"
 #include "playlist/playlist_entries.h"
+#include "ui/taskbar_buttons.h"
 
 namespace {
 
@@ -364,7 +365,9 @@ void onEndSession(HWND window, bool ending) {
 
 } // namespace
 
-INT_PTR CALLBACK recorderWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+namespace {
+
+INT_PTR dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG: onInitDialog(window); return FALSE;
     case WM_COMMAND:
@@ -384,4 +387,12 @@ INT_PTR CALLBACK recorderWindowProc(HWND window, UINT message, WPARAM wParam, LP
     case WM_DPICHANGED: followDpiChange(window, lParam); return FALSE;
     }
     return FALSE;
+}
+
+} // namespace
+
+INT_PTR CALLBACK recorderWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    INT_PTR result = dispatch(window, message, wParam, lParam);
+    showRecordingOnTaskbar(window);
+    return result;
 }

@@ -35,6 +35,7 @@ targets=(
   core_wav tests/fuzz/quaverly_fuzz_core_wav core/wav
   core_mp3 tests/fuzz/quaverly_fuzz_core_mp3 core/mp3
   playlist tests/fuzz/quaverly_fuzz_playlist core/playlist
+  tags tests/fuzz/quaverly_fuzz_tags core/tags
   midi tests/midi/quaverly_fuzz_midi midi/midi
   sf2 tests/midi/quaverly_fuzz_sf2 midi/sf2
   dls tests/midi/quaverly_fuzz_dls midi/dls

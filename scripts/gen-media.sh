@@ -123,3 +123,29 @@ printf '%s\tsystem\twma\t440\t3\t44100\t2\t0\t%s\n' wma_440.wma \
 "$qvgen" --broken flac_1000.flac 42 .
 "$qvgen" --broken mp3_660.mp3 417 .
 "$qvgen" --broken aac_440.m4a 32 . # the ftyp box
+
+# Tagged tracks for the system's media display: "<format> title" by "<format> artist", and a
+# red pixel as the cover where the format carries one. Not in the manifest: they are tones
+# already listed.
+printf '\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x01\0\0\0\x01\x08\x02\0\0\0\x90\x77\x53\xde\0\0\0\x0cIDAT\x78\x9c\x63\xf8\xcf\xc0\0\0\x03\x01\x01\0\xc9\xfe\x92\xef\0\0\0\0IEND\xae\x42\x60\x82' \
+    >cover.png.tmp
+cmp -s cover.png.tmp cover.png || mv cover.png.tmp cover.png
+rm -f cover.png.tmp
+encode tagged.ogg tone440_s16_stereo_44k.wav oggenc -Q -s 1 -q 0 -t "Ogg title" -a "Ogg artist" \
+    -o tagged.ogg tone440_s16_stereo_44k.wav
+encode tagged.mp3 tone660_s16_stereo_44k.wav lame --quiet -b 64 --id3v2-only --tt "MP3 title" \
+    --ta "MP3 artist" --ti cover.png tone660_s16_stereo_44k.wav tagged.mp3
+encode tagged.flac tone1000_s16_stereo_44k.wav flac -s -f -T "TITLE=FLAC title" \
+    -T "ARTIST=FLAC artist" --picture=cover.png -o tagged.flac tone1000_s16_stereo_44k.wav
+encode tagged.opus tone880_s16_stereo_48k.wav opusenc --quiet --serial 1 --title "Opus title" \
+    --artist "Opus artist" tone880_s16_stereo_48k.wav tagged.opus
+ffmpeg_to tagged.m4a tone440_s16_stereo_44k.wav -c:a aac -b:a 64k -metadata "title=M4A title" \
+    -metadata "artist=M4A artist"
+# An XM's song name is the 20 bytes at offset 17.
+if [ ! tagged.xm -nt xm_770.xm ]; then
+    cp xm_770.xm tagged.xm
+    printf 'Module title\0\0\0\0\0\0\0\0' | dd of=tagged.xm bs=1 seek=17 conv=notrunc status=none
+fi
+# A MIDI file whose first track is named; one note.
+printf 'MThd\0\0\0\x06\0\x01\0\x01\0\x60MTrk\0\0\0\x1a\0\xff\x03\x0aMIDI title\0\x90\x3c\x64\x60\x80\x3c\0\0\xff\x2f\0' \
+    >tagged.mid

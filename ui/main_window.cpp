@@ -11,7 +11,9 @@
 #include "playlist/open_dialog.h"
 #include "playlist/playlist_window.h"
 #include "recorder/recorder_window.h"
+#include "ui/media_controls.h"
 #include "ui/media_keys.h"
+#include "ui/taskbar_buttons.h"
 #include "ui/tray.h"
 
 namespace {
@@ -70,8 +72,20 @@ void onInitDialog(HWND window) {
     // A dialog need not be moved after its initialisation: dock now, so that the playlist is in
     // place when first shown.
     dockPlaylist();
-    registerMediaKeys(window);
     allowTaskbarCreated(window);
+    // The shell's media controls cost start-up time: they wait until the window shows.
+    PostMessageA(window, WM_SHELL_START, 0, 0);
+}
+
+// The system's media controls carry the media keys where they exist; elsewhere the hot keys do.
+void onShellStart(HWND window) {
+    if (!startMediaControls(window))
+        registerMediaKeys(window);
+}
+
+void followState() {
+    followPlayerState();
+    followTaskbarState();
 }
 
 void onVolumeScroll(WPARAM wParam, LPARAM lParam) {
@@ -138,6 +152,8 @@ void closeSequence(HWND window) {
     }
     Shell_NotifyIconA(NIM_DELETE, &trayIconData);
     unregisterMediaKeys(window);
+    stopMediaControls();
+    releaseTaskbarButtons();
     if (isPlaying)
         SendMessageA(window, WM_COMMAND, IDC_PLAY, 0);
     shutdownBass();
@@ -177,6 +193,10 @@ INT_PTR CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     // The shell's own broadcasts (a restarted taskbar) carry numbers known only at run time.
     if (onTrayMessage(message))
         return FALSE;
+    if (isTaskbarButtonCreated(message)) {
+        onTaskbarButtonCreated(window);
+        return FALSE;
+    }
     switch (message) {
     case WM_INITDIALOG: onInitDialog(window); return FALSE;
     case WM_MOVE: dockPlaylist(); return FALSE;
@@ -188,11 +208,23 @@ INT_PTR CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return FALSE;
     case WM_REDOCK: dockPlaylist(); return FALSE;
     case WM_CLOSE: closeSequence(window); return TRUE;
-    case WM_COMMAND: return onCommand(window, LOWORD(wParam));
+    case WM_COMMAND: {
+        INT_PTR result = FALSE;
+        if (HIWORD(wParam) == THBN_CLICKED)
+            onThumbButton(LOWORD(wParam));
+        else
+            result = onCommand(window, LOWORD(wParam));
+        followState();
+        return result;
+    }
     case WM_TIMER:
         if (wParam == TICK_TIMER_ID)
             onTick();
+        followState();
         return FALSE;
+    case WM_SHELL_START: onShellStart(window); return FALSE;
+    case WM_MEDIA_BUTTON: onMediaButton(wParam); return FALSE;
+    case WM_TRACK_TAGS: onTrackTags(wParam, lParam); return FALSE;
     case WM_HSCROLL: onVolumeScroll(wParam, lParam); return FALSE;
     case WM_MOUSEWHEEL: onMouseWheel(wParam); return FALSE;
     case WM_DROPFILES: onDropFiles(wParam, lParam); return FALSE;

@@ -5,8 +5,6 @@
 
 namespace {
 
-enum MediaKey { NoKey, PlayPauseKey, StopKey, NextKey, PreviousKey, PlayKey, PauseKey };
-
 const struct {
     int hotKey;
     UINT virtualKey;
@@ -22,8 +20,22 @@ void send(WORD id) {
     SendMessageA(mainWindowHandle, WM_COMMAND, id, 0);
 }
 
+MediaKey fromAppCommand(int command) {
+    switch (command) {
+    case APPCOMMAND_MEDIA_PLAY_PAUSE: return PlayPauseKey;
+    case APPCOMMAND_MEDIA_STOP: return StopKey;
+    case APPCOMMAND_MEDIA_NEXTTRACK: return NextKey;
+    case APPCOMMAND_MEDIA_PREVIOUSTRACK: return PreviousKey;
+    case APPCOMMAND_MEDIA_PLAY: return PlayKey;
+    case APPCOMMAND_MEDIA_PAUSE: return PauseKey;
+    }
+    return NoKey;
+}
+
+} // namespace
+
 // Each key does what its button does, through the button's own command.
-void press(MediaKey key) {
+void pressMediaKey(MediaKey key) {
     if (nothingToPlay())
         return;
     switch (key) {
@@ -49,20 +61,6 @@ void press(MediaKey key) {
     }
 }
 
-MediaKey fromAppCommand(int command) {
-    switch (command) {
-    case APPCOMMAND_MEDIA_PLAY_PAUSE: return PlayPauseKey;
-    case APPCOMMAND_MEDIA_STOP: return StopKey;
-    case APPCOMMAND_MEDIA_NEXTTRACK: return NextKey;
-    case APPCOMMAND_MEDIA_PREVIOUSTRACK: return PreviousKey;
-    case APPCOMMAND_MEDIA_PLAY: return PlayKey;
-    case APPCOMMAND_MEDIA_PAUSE: return PauseKey;
-    }
-    return NoKey;
-}
-
-} // namespace
-
 bool nothingToPlay() {
     if (isPlaying)
         return false;
@@ -87,12 +85,12 @@ bool onAppCommand(LPARAM lParam) {
     MediaKey key = fromAppCommand(GET_APPCOMMAND_LPARAM(lParam));
     if (key == NoKey)
         return false;
-    press(key);
+    pressMediaKey(key);
     return true;
 }
 
 void onHotKey(WPARAM id) {
     for (const auto& hotKey : hotKeys)
         if ((WPARAM)hotKey.hotKey == id)
-            press(hotKey.key);
+            pressMediaKey(hotKey.key);
 }

@@ -8,7 +8,13 @@
 // playlist is empty or has no entry selected. Without this rule the keys, being system-wide,
 // would pop "Please open a file." over whatever the user is doing.
 bool nothingToPlay();
-// At the main window's initialisation; a key that another program holds is left to it.
+
+enum MediaKey { NoKey, PlayPauseKey, StopKey, NextKey, PreviousKey, PlayKey, PauseKey };
+// Does what the key's button does, through the button's own command (nothing when
+// nothingToPlay). Also the road of the system's media controls and the taskbar's buttons.
+void pressMediaKey(MediaKey key);
+// Once the main window shows, where the system's media controls are missing; a key that
+// another program holds is left to it.
 void registerMediaKeys(HWND window);
 // In the close sequence.
 void unregisterMediaKeys(HWND window);

@@ -2,6 +2,7 @@
 
 #include <mfapi.h>
 #include <mfidl.h>
+#include <propsys.h>
 
 #include <algorithm>
 #include <atomic>
@@ -450,6 +451,51 @@ std::unique_ptr<qvcore::Decoder> openStream(const char* path, qvcore::SystemForm
     if (!decoder && error == OpenError::None)
         error = OpenError::Bad; // it opened, but too slowly to play
     return decoder;
+}
+
+namespace {
+
+// The shell's Title and Music.Artist properties.
+const PROPERTYKEY titleKey = {
+    {0xF29F85E0, 0x4FF9, 0x1068, {0xAB, 0x91, 0x08, 0x00, 0x2B, 0x27, 0xB3, 0xD9}}, 2};
+const PROPERTYKEY artistKey = {
+    {0x56A3372E, 0xCE9C, 0x11D2, {0x9F, 0x0E, 0x00, 0x60, 0x97, 0xC6, 0x86, 0xF6}}, 2};
+
+// A string property, or the first of a list of them.
+std::string stringProperty(IPropertyStore* store, const PROPERTYKEY& key) {
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    std::string text;
+    if (SUCCEEDED(store->GetValue(key, &value))) {
+        const wchar_t* wide = nullptr;
+        if (value.vt == VT_LPWSTR)
+            wide = value.pwszVal;
+        else if (value.vt == (VT_VECTOR | VT_LPWSTR) && value.calpwstr.cElems > 0)
+            wide = value.calpwstr.pElems[0];
+        int n = wide ? WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr) : 0;
+        if (n > 1) {
+            text.resize(static_cast<std::size_t>(n));
+            WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), n, nullptr, nullptr);
+            text.resize(static_cast<std::size_t>(n - 1));
+        }
+    }
+    PropVariantClear(&value);
+    return text;
+}
+
+} // namespace
+
+void readTags(const char* path, qvcore::SystemFormat format, std::string& title,
+              std::string& artist) {
+    OpenError error;
+    ComPtr<IMFSourceReader> reader = openReader(path, format, error);
+    ComPtr<IPropertyStore> store;
+    if (!reader || FAILED(reader->GetServiceForStream(MF_SOURCE_READER_MEDIASOURCE,
+                                                      MF_PROPERTY_HANDLER_SERVICE,
+                                                      IID_IPropertyStore, (void**)store.put())))
+        return;
+    title = stringProperty(store.get(), titleKey);
+    artist = stringProperty(store.get(), artistKey);
 }
 
 } // namespace qvmf

@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const fs::path out = argv[1];
-    for (const char* kind : {"probe", "module", "vorbis", "opus", "flac", "wav", "mp3", "playlist"})
+    for (const char* kind :
+         {"probe", "module", "vorbis", "opus", "flac", "wav", "mp3", "playlist", "tags"})
         fs::create_directories(out / kind);
 
     using namespace std::string_literals;
@@ -82,6 +83,17 @@ int main(int argc, char** argv) {
     const fs::path wav = out / "source.tmp.wav";
     write(wav, qvgen::wavTone(tone));
     const std::string in = "'" + wav.string() + "'";
+    // A red pixel, for the tagged streams' covers.
+    const std::string png = "\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x01\0\0\0\x01\x08\x02\0\0\0"
+                            "\x90\x77\x53\xde\0\0\0\x0cIDAT\x78\x9c\x63\xf8\xcf\xc0\0\0\x03\x01"
+                            "\x01\0\xc9\xfe\x92\xef\0\0\0\0IEND\xae\x42\x60\x82"s;
+    const fs::path cover = out / "cover.tmp.png";
+    write(cover, qvgen::Bytes(png.begin(), png.end()));
+    const std::string pic = "'" + cover.string() + "'";
+    // Tags of every kind the byte readers take.
+    const std::string midi = "MThd\0\0\0\x06\0\x01\0\x01\0\x60MTrk\0\0\0\x0f\0\xff\x03\x04Song"
+                             "\0\x90\x3c\x64\0\xff\x2f\0"s;
+    write(out / "tags" / "name.mid", qvgen::Bytes(midi.begin(), midi.end()));
     struct Enc {
         const char* dir;
         const char* file;
@@ -92,6 +104,14 @@ int main(int argc, char** argv) {
         {"opus", "tone.opus", "opusenc --quiet --bitrate 24 " + in + " {}"},
         {"flac", "tone.flac", "flac -s -f -o {} " + in},
         {"mp3", "tone.mp3", "lame --quiet -b 64 " + in + " {}"},
+        {"tags", "tagged.mp3",
+         "lame --quiet -b 64 --tt Title --ta Artist --ti " + pic + " " + in + " {}"},
+        {"tags", "tagged.flac",
+         "flac -s -f -T TITLE=T -T ARTIST=A --picture=" + pic + " -o {} " + in},
+        {"tags", "tagged.m4a",
+         "ffmpeg -nostdin -loglevel error -y -i " + in + " -i " + pic +
+             " -map 0 -map 1 -c:a aac -c:v copy -disposition:v attached_pic -t 0.1"
+             " -metadata title=T -metadata artist=A {}"},
     };
     for (const Enc& e : encoders) {
         const fs::path target = out / e.dir / e.file;
@@ -104,5 +124,6 @@ int main(int argc, char** argv) {
         fs::copy_file(target, out / "probe" / e.file, fs::copy_options::overwrite_existing);
     }
     fs::remove(wav);
+    fs::remove(cover);
     return 0;
 }

@@ -4,6 +4,8 @@
 
 #include "app/startup.h"
 #include "app/state.h"
+#include "ui/media_controls.h"
+#include "ui/taskbar_buttons.h"
 
 void resetApplicationState() {
     textCodePage = GetACP();
@@ -30,4 +32,8 @@ void resetApplicationState() {
     captureFile = nullptr;
     captureBlockCount = 0;
     memset(captureStatusText, 0, sizeof captureStatusText);
+    memset(playingTrackPath, 0, sizeof playingTrackPath);
+    trackStarts = 0;
+    stopMediaControls();
+    releaseTaskbarButtons();
 }

@@ -124,6 +124,7 @@ TEST_F(MediaKeys, HotKeysAreTakenWhereFreeAndGivenBackAtClose) {
     main = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr,
                               mainWindowProc, 0);
     ASSERT_NE(main, nullptr);
+    pumpMessages(0); // they are taken once the window shows
     EXPECT_TRUE(boxes.boxes().empty());
     const UINT ours[] = {VK_MEDIA_PLAY_PAUSE, VK_MEDIA_NEXT_TRACK, VK_MEDIA_PREV_TRACK};
     for (UINT key : ours)

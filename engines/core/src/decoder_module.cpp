@@ -136,8 +136,18 @@ public:
         return true;
     }
     std::string moduleType() const override { return type_; }
+    std::string title() const override { return metadata("title"); }
+    std::string artist() const override { return metadata("artist"); }
 
 private:
+    std::string metadata(const std::string& key) const {
+        try {
+            return mod_->get_metadata(key);
+        } catch (...) {
+            return {};
+        }
+    }
+
     std::shared_ptr<const FileData> file_;
     ModuleEnd end_;
     NullBuffer nullBuffer_;

@@ -33,6 +33,13 @@ public:
     }
 
     Kind kind() const override { return Kind::Opus; }
+    std::string title() const override { return comment("TITLE"); }
+    std::string artist() const override { return comment("ARTIST"); }
+    std::string comment(const char* key) const {
+        const OpusTags* tags = op_tags(of_, 0);
+        const char* value = tags ? opus_tags_query(tags, key, 0) : nullptr;
+        return value ? value : "";
+    }
 
     bool seekFrames(std::uint64_t frame) override {
         if (parkedAtEnd(frame))

@@ -34,6 +34,15 @@ public:
     }
 
     Kind kind() const override { return Kind::Vorbis; }
+    std::string title() const override { return comment("TITLE"); }
+    std::string artist() const override { return comment("ARTIST"); }
+    std::string comment(const char* key) const {
+        // vorbisfile takes no const, and only reads the comment list here.
+        auto* vf = const_cast<OggVorbis_File*>(&vf_);
+        vorbis_comment* vc = ov_comment(vf, 0);
+        const char* value = vc ? vorbis_comment_query(vc, key, 0) : nullptr;
+        return value ? value : "";
+    }
 
     bool seekFrames(std::uint64_t frame) override {
         if (parkedAtEnd(frame))

@@ -57,6 +57,11 @@ public:
     virtual int currentRow() const { return 0; }
     virtual bool setOrderRow(int /*order*/, int /*row*/) { return false; }
     virtual std::string moduleType() const { return {}; }
+
+    // What the file's own comments or a module's header name the song and its artist, as
+    // given (empty where the format or the file has none).
+    virtual std::string title() const { return {}; }
+    virtual std::string artist() const { return {}; }
 };
 
 // Opens a module of any type libopenmpt loads; null if it is not one.

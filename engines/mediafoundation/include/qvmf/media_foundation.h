@@ -9,6 +9,7 @@
 #include <mfreadwrite.h>
 
 #include <memory>
+#include <string>
 
 #include "qvcore/decoder.h"
 #include "qvcore/probe.h"
@@ -38,5 +39,10 @@ std::unique_ptr<qvcore::Decoder> openStream(const char* path, qvcore::SystemForm
 // the benchmark). Call on a thread that has COM.
 qvdevice::ComPtr<IMFSourceReader> openReader(const char* path, qvcore::SystemFormat format,
                                              OpenError& error);
+
+// What the system's source says of the file's title and artist (UTF-8, empty where it says
+// nothing). Needs a started Media Foundation, on a thread that has COM; may be slow.
+void readTags(const char* path, qvcore::SystemFormat format, std::string& title,
+              std::string& artist);
 
 } // namespace qvmf

@@ -112,6 +112,9 @@ public:
                        static_cast<int>(map.size() * sizeof(int))) == SF_TRUE)
             mask = maskOf(map);
         downmix_ = Downmix(channels_, mask);
+        // Only float samples can be out of range or not numbers; integer codecs come normalised.
+        const int subtype = info.format & SF_FORMAT_SUBMASK;
+        floats_ = subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
         scratch_.resize(std::size_t{chunkFrames} * channels_);
         rate_ = static_cast<std::uint32_t>(info.samplerate);
         setLength(info.frames);
@@ -125,16 +128,20 @@ public:
         while (!atEnd_ && done < frames && pos_ < length_) {
             const std::uint64_t want =
                 std::min<std::uint64_t>({frames - done, chunkFrames, length_ - pos_});
-            const sf_count_t got =
-                sf_readf_float(sf_, scratch_.data(), static_cast<sf_count_t>(want));
+            // Stereo goes straight to the output; other layouts through the downmix.
+            float* to = channels_ == 2 ? out + 2 * done : scratch_.data();
+            const sf_count_t got = sf_readf_float(sf_, to, static_cast<sf_count_t>(want));
             if (got <= 0) {
                 atEnd_ = true; // a file that came up short ends here
                 break;
             }
-            downmix_.toStereo(scratch_.data(), static_cast<std::size_t>(got), out + 2 * done,
-                              finiteSample);
-            done += static_cast<std::size_t>(got);
-            pos_ += static_cast<std::uint64_t>(got);
+            const std::size_t n = static_cast<std::size_t>(got);
+            if (channels_ != 2)
+                downmix_.toStereo(scratch_.data(), n, out + 2 * done, finiteSample);
+            else if (floats_)
+                sanitize(to, 2 * n);
+            done += n;
+            pos_ += n;
         }
         return done;
     }
@@ -151,6 +158,7 @@ private:
     static constexpr unsigned chunkFrames = 1024;
     SNDFILE* sf_ = nullptr;
     unsigned channels_ = 0;
+    bool floats_ = false;
     Downmix downmix_;
     std::vector<float> scratch_;
 };

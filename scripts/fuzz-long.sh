@@ -67,7 +67,9 @@ printf '\n%-12s %8s %8s %8s %8s %8s\n' target cov ft corpus exec/s crashes
 set -- "${targets[@]}"
 while [ $# -ge 3 ]; do
   log=$work/$1.log
-  if [ ! -f "$log" ]; then
+  if [ ! -x "$build/$2" ]; then
+    printf '%-12s %8s\n' "$1" "(not in this build)"
+  elif [ ! -f "$log" ]; then
     printf '%-12s %8s\n' "$1" "(not run)"
   else
     status=$(grep -E '^#[0-9]+.*cov: ' "$log" | tail -n 1)
@@ -80,4 +82,4 @@ while [ $# -ge 3 ]; do
   fi
   shift 3
 done
-echo "command: scripts/fuzz-long.sh $seconds $build"
+echo "command: ${FUZZ_TARGETS:+FUZZ_TARGETS=\"$FUZZ_TARGETS\" }scripts/fuzz-long.sh $seconds $build"

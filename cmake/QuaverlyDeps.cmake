@@ -14,7 +14,8 @@ set(_quaverly_deps
     flac flac libflac-dev
     opus opus libopus-dev
     opusfile opusfile libopusfile-dev
-    soxr soxr libsoxr-dev)
+    soxr soxr libsoxr-dev
+    sndfile sndfile libsndfile1-dev)
 
 if(WIN32)
   # The toolchain file (cmake/mingw-w64-x86_64.cmake) says where they are.

@@ -20,7 +20,8 @@ const DWORD titleSize = 2048;
 
 const char filter[] = "Audio MO3,IT,XM,S3M,MTM,MOD,UMX,MID,SGT\0"
                       "*.ogg;*.mp3;*.xm;*.s3m;*.it;*.mod;*.mid;*.fsb;*.rmi;*.mtm;*.mo3;*.umx;*.sgt;"
-                      "*.ota;*.ear;*.m4a;*.mp4;*.aac;*.wma\0"
+                      "*.ota;*.ear;*.m4a;*.mp4;*.aac;*.wma;*.aif;*.aiff;*.aifc;*.au;*.snd;*.w64;"
+                      "*.caf\0"
                       "All\0*.*\0"
                       "Playlists\0*.m3u;*.m3u8;*.pls\0";
 
@@ -87,7 +88,8 @@ namespace {
 
 const wchar_t wideFilter[] = L"Audio MO3,IT,XM,S3M,MTM,MOD,UMX,MID,SGT\0"
                              L"*.ogg;*.mp3;*.xm;*.s3m;*.it;*.mod;*.mid;*.fsb;*.rmi;*.mtm;*.mo3;"
-                             L"*.umx;*.sgt;*.ota;*.ear;*.m4a;*.mp4;*.aac;*.wma\0"
+                             L"*.umx;*.sgt;*.ota;*.ear;*.m4a;*.mp4;*.aac;*.wma;*.aif;*.aiff;"
+                             L"*.aifc;*.au;*.snd;*.w64;*.caf\0"
                              L"All\0*.*\0"
                              L"Playlists\0*.m3u;*.m3u8;*.pls\0";
 

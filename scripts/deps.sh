@@ -22,15 +22,16 @@ PACKAGES=(
   clang libclang-rt-14-dev openmpt123 timgm6mb-soundfont
   gstreamer1.0-libav gstreamer1.0-plugins-good gstreamer1.0-plugins-base ffmpeg
   libopenmpt-dev libvorbis-dev libogg-dev libmpg123-dev libflac-dev
-  libopus-dev libopusfile-dev libsoxr-dev
+  libopus-dev libopusfile-dev libsoxr-dev libsndfile1-dev
 )
 
 # Build order matters: later libraries find earlier ones through pkg-config.
 # (Not named LIBS: the builds below unset that, it is a make variable.)
-CROSS_LIBS=(ogg vorbis mpg123 flac opus opusfile soxr openmpt)
+CROSS_LIBS=(ogg vorbis mpg123 flac opus opusfile soxr openmpt sndfile)
 declare -A SOURCE_PACKAGE=(
   [ogg]=libogg [vorbis]=libvorbis [mpg123]=mpg123 [flac]=flac
   [opus]=opus [opusfile]=opusfile [soxr]=libsoxr [openmpt]=libopenmpt
+  [sndfile]=libsndfile
 )
 declare -A PRODUCTS=(
   [ogg]="libogg.a ogg.pc"
@@ -41,6 +42,7 @@ declare -A PRODUCTS=(
   [opusfile]="libopusfile.a opusfile.pc"
   [soxr]="libsoxr.a soxr.pc"
   [openmpt]="libopenmpt.a libopenmpt.pc"
+  [sndfile]="libsndfile.a sndfile.pc"
 )
 
 log() { printf '[deps] %s\n' "$*"; }
@@ -295,11 +297,13 @@ build_opusfile() {
   make install
 }
 
-build_soxr() {
+# A CMake project cross-built into the prefix (Release, static); extra -D options follow.
+cmake_cross() {
   cat >toolchain.cmake <<EOF
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER $HOST-gcc-posix)
+set(CMAKE_CXX_COMPILER $HOST-g++-posix)
 set(CMAKE_RC_COMPILER $HOST-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/$HOST "$prefix")
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
@@ -308,11 +312,15 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 EOF
   cmake -S . -B build -G Ninja -Wno-dev \
     -DCMAKE_TOOLCHAIN_FILE="$PWD/toolchain.cmake" -DCMAKE_INSTALL_PREFIX="$prefix" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
-    -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTS=OFF -DBUILD_EXAMPLES=OFF \
-    -DWITH_OPENMP=OFF -DWITH_LSR_BINDINGS=OFF
+    -DCMAKE_INSTALL_LIBDIR=lib -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
+    -DBUILD_SHARED_LIBS=OFF "$@"
   cmake --build build -j "$JOBS"
   cmake --install build
+}
+
+build_soxr() {
+  cmake_cross -DBUILD_TESTS=OFF -DBUILD_EXAMPLES=OFF \
+    -DWITH_OPENMP=OFF -DWITH_LSR_BINDINGS=OFF
   # soxr installs no .pc file on Windows.
   local version
   version=$(dpkg-parsechangelog -S Version | sed 's/-[^-]*$//')
@@ -340,6 +348,14 @@ build_openmpt() {
     CXXSTDLIB_PCLIBSPRIVATE=-lstdc++
   make -j"$JOBS"
   make install
+}
+
+build_sndfile() {
+  # The PCM containers only: Ogg, FLAC, Opus and MP3 have decoders of their own, so none of
+  # its external codec libraries is linked.
+  cmake_cross -DENABLE_EXTERNAL_LIBS=OFF -DENABLE_MPEG=OFF -DBUILD_PROGRAMS=OFF \
+    -DBUILD_EXAMPLES=OFF -DBUILD_TESTING=OFF -DENABLE_CPACK=OFF -DENABLE_PACKAGE_CONFIG=OFF \
+    -DINSTALL_PKGCONFIG_MODULE=ON -DENABLE_STATIC_RUNTIME=OFF
 }
 
 # .pc files find their prefix from their own location, so the cache works

@@ -2,6 +2,7 @@
 # Runs every fuzz target of a native build for SECONDS each from its seeds, two at a time, and
 # prints what each reached: final cov and ft, corpus size, runs per second, crashes.
 #   scripts/fuzz-long.sh [SECONDS [BUILD_DIR]]        (600 and build/native by default)
+# FUZZ_TARGETS="core_probe core_wav" runs only the targets named.
 # BUILD_DIR may be the native build of any earlier commit: targets it lacks are listed as such.
 # Corpora, logs and crash inputs stay in the work folder printed first.
 set -uo pipefail
@@ -10,6 +11,7 @@ root=$PWD
 seconds=${1:-600}
 build=$(realpath "${2:-build/native}")
 jobs=${FUZZ_JOBS:-2}
+only=" ${FUZZ_TARGETS:-} "
 work=$(mktemp -d "${TMPDIR:-/tmp}/quaverly-fuzz.XXXXXX")
 echo "build: $build; $seconds s a target, $jobs at a time; work folder: $work"
 
@@ -53,7 +55,7 @@ runOne() {
 
 set -- "${targets[@]}"
 while [ $# -ge 3 ]; do
-  if [ -x "$build/$2" ]; then
+  if [ -x "$build/$2" ] && { [ "$only" = "  " ] || [[ $only == *" $1 "* ]]; }; then
     while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do wait -n; done
     echo "running $1"
     runOne "$1" "$build/$2" "$seeds/$3" &
@@ -66,8 +68,10 @@ printf '\n%-12s %8s %8s %8s %8s %8s\n' target cov ft corpus exec/s crashes
 set -- "${targets[@]}"
 while [ $# -ge 3 ]; do
   log=$work/$1.log
-  if [ ! -f "$log" ]; then
+  if [ ! -x "$build/$2" ]; then
     printf '%-12s %8s\n' "$1" "(not in this build)"
+  elif [ ! -f "$log" ]; then
+    printf '%-12s %8s\n' "$1" "(not run)"
   else
     status=$(grep -E '^#[0-9]+.*cov: ' "$log" | tail -n 1)
     field() { sed -n "s/.*$1: \\([0-9]*\\).*/\\1/p" <<<"$status"; }
@@ -79,4 +83,4 @@ while [ $# -ge 3 ]; do
   fi
   shift 3
 done
-echo "command: scripts/fuzz-long.sh $seconds $build"
+echo "command: ${FUZZ_TARGETS:+FUZZ_TARGETS=\"$FUZZ_TARGETS\" }scripts/fuzz-long.sh $seconds $build"

@@ -99,6 +99,64 @@ if [ ! aac_1000_cut20s.m4a -nt aac_1000_60s_faststart.m4a ]; then
         >aac_1000_cut20s.m4a
 fi
 
+# The PCM containers and codecs libsndfile reads, each at a pitch and length of its own.
+once() { # target command...: made when missing
+    local target=$1
+    shift
+    if [ ! -s "$target" ]; then
+        "$@"
+    fi
+}
+pcm_flavour() { # target rate channels seconds frequency sox-output-options...
+    local target=$1 rate=$2 channels=$3 seconds=$4 frequency=$5
+    shift 5
+    once "$target" sox -n -r "$rate" -c "$channels" "$@" "$target" synth "$seconds" sine \
+        "$frequency" gain -6
+}
+lavfi_flavour() { # target rate seconds frequency ffmpeg-output-options...
+    local target=$1 rate=$2 seconds=$3 frequency=$4
+    shift 4
+    once "$target" ffmpeg -nostdin -loglevel error -y -f lavfi \
+        -i "sine=frequency=$frequency:sample_rate=$rate:duration=$seconds" -ac 2 \
+        -map_metadata -1 -fflags +bitexact -flags:a +bitexact "$@" "$target"
+}
+pcm_flavour pcm_f64_300.wav 44100 2 3 300 -e floating-point -b 64
+pcm_flavour pcm_alaw_350.wav 8000 1 4 350 -e a-law
+pcm_flavour pcm_ulaw_400.wav 8000 1 5 400 -e u-law
+pcm_flavour pcm_ima_450.wav 22050 2 3 450 -e ima-adpcm
+pcm_flavour pcm_msadpcm_500.wav 22050 2 4 500 -e ms-adpcm # its last block filled: 4.039 s
+# WAVE_FORMAT_EXTENSIBLE 5.1 with the tone on the front pair.
+once pcm_51_560.wav ffmpeg -nostdin -loglevel error -y -f lavfi \
+    -i "sine=frequency=560:sample_rate=48000:duration=5" -filter_complex \
+    "[0]volume=4,pan=5.1|FL=c0|FR=c0[a]" -map "[a]" -map_metadata -1 -fflags +bitexact \
+    -flags:a +bitexact -c:a pcm_s24le pcm_51_560.wav
+lavfi_flavour pcm_rf64_630.wav 48000 3 630 -rf64 always -c:a pcm_s16le -f wav
+pcm_flavour pcm_700.aiff 44100 2 4 700
+pcm_flavour pcm_float_780.aifc 44100 2 5 780 -e floating-point
+pcm_flavour pcm_ulaw_870.au 8000 2 3 870 -e u-law
+pcm_flavour pcm_24_960.w64 96000 2 4 960 -b 24
+lavfi_flavour pcm_1070.caf 44100 5 1070 -c:a pcm_s16be -f caf
+# 5.1 with a tone of its own on each channel: FL, FR, FC, LFE, BL, BR.
+once pcm_51_tones.wav ffmpeg -nostdin -loglevel error -y \
+    -f lavfi -i sine=frequency=400:sample_rate=48000:duration=4 \
+    -f lavfi -i sine=frequency=500:sample_rate=48000:duration=4 \
+    -f lavfi -i sine=frequency=630:sample_rate=48000:duration=4 \
+    -f lavfi -i sine=frequency=60:sample_rate=48000:duration=4 \
+    -f lavfi -i sine=frequency=800:sample_rate=48000:duration=4 \
+    -f lavfi -i sine=frequency=1000:sample_rate=48000:duration=4 \
+    -filter_complex "[0][1][2][3][4][5]amerge=inputs=6,volume=2,aformat=channel_layouts=5.1" \
+    -map_metadata -1 -fflags +bitexact -flags:a +bitexact -c:a pcm_s16le pcm_51_tones.wav
+for f in pcm_f64_300.wav:300:3:44100:2 pcm_alaw_350.wav:350:4:8000:1 \
+    pcm_ulaw_400.wav:400:5:8000:1 pcm_ima_450.wav:450:3:22050:2 \
+    pcm_msadpcm_500.wav:500:4.039:22050:2 pcm_51_560.wav:560:5:48000:6 \
+    pcm_rf64_630.wav:630:3:48000:2 pcm_700.aiff:700:4:44100:2 pcm_float_780.aifc:780:5:44100:2 \
+    pcm_ulaw_870.au:870:3:8000:2 pcm_24_960.w64:960:4:96000:2 pcm_1070.caf:1070:5:44100:2; do
+    IFS=: read -r name hz seconds rate channels <<<"$f"
+    manifest "$name" pcm "$hz" "$seconds" "$rate" "$channels" "read by libsndfile"
+done
+# Mixed to mono, the centre's 630 Hz (on both sides) is the strongest.
+manifest pcm_51_tones.wav pcm 630 4 48000 6 "5.1: 400 500 630 60 800 1000 Hz on FL FR FC LFE BL BR"
+
 # Seconds are the source's: the decoders' exact lengths are for the tests to find.
 manifest ogg_440.ogg ogg 440 3 44100 2 "oggenc -q 4"
 manifest ogg_440_60s.ogg ogg 440 60 44100 2 "oggenc -q 4"

@@ -135,7 +135,7 @@ qvcore::ProbeResult probeWhole(const qvcore::FileData& file) {
 
 // MIDI and RMI files play as modules whose orders are bars, when a sound bank is found.
 std::unique_ptr<qvcore::Decoder> openMidiSong(std::shared_ptr<const qvcore::FileData> file) {
-    if (!qvmidi::looksLikeMidi(file->data(), file->size()))
+    if (!qvmidi::looksLikeMidi(file->data(), file->loaded()))
         return nullptr;
     auto bank = qvmidi::findSoundBank(soundBankCandidates());
     if (!bank)

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <winioctl.h>
 
 #include <algorithm>
 #include <string>
@@ -350,6 +351,125 @@ TEST_F(EndToEnd, ALargeFileCutAndDeletedWhilePlayingEnds) {
     EXPECT_TRUE(app.running());
     DeleteFileA(moved.c_str());
     DeleteFileA(large.c_str());
+}
+
+// Every PCM container and codec libsndfile reads for us, chosen in the open dialog: each is heard
+// at its own pitch with its own length in the status line, a second or two each.
+TEST_F(EndToEnd, EveryPcmFlavourPlaysAtItsPitchWithItsLength) {
+    if (media.ogg.empty())
+        GTEST_SKIP() << "QUAVERLY_MEDIA is not set";
+    const struct {
+        const char* file;
+        double frequency;
+        const char* length;
+    } flavours[] = {
+        {"pcm_f64_300.wav", 300, "/00:03"},     {"pcm_alaw_350.wav", 350, "/00:04"},
+        {"pcm_ulaw_400.wav", 400, "/00:05"},    {"pcm_ima_450.wav", 450, "/00:03"},
+        {"pcm_msadpcm_500.wav", 500, "/00:04"}, {"pcm_51_560.wav", 560, "/00:05"},
+        {"pcm_rf64_630.wav", 630, "/00:03"},    {"pcm_700.aiff", 700, "/00:04"},
+        {"pcm_float_780.aifc", 780, "/00:05"},  {"pcm_ulaw_870.au", 870, "/00:03"},
+        {"pcm_24_960.w64", 960, "/00:04"},      {"pcm_1070.caf", 1070, "/00:05"},
+    };
+    for (const auto& f : flavours)
+        ASSERT_TRUE(app.addFile(mediaDir() + "\\" + f.file)) << f.file;
+    app.click(IDC_PLAY);
+    for (const auto& f : flavours) {
+        EXPECT_GE(waitForTone(f.frequency, 3000), 0) << f.file << " was not heard";
+        sleepMs(1000); // the status line's tick
+        EXPECT_NE(app.text(IDC_STATUS).find(f.length), std::string::npos)
+            << f.file << ": " << app.text(IDC_STATUS);
+        app.click(IDC_NEXT);
+    }
+}
+
+// The level of one pitch on one side of what was heard, in dB.
+double sideToneDb(const std::vector<float>& stereo, int side, double frequency) {
+    std::vector<float> one(stereo.size());
+    for (size_t i = 0; i + 1 < stereo.size(); i += 2)
+        one[i] = one[i + 1] = stereo[i + side];
+    return qvgen::toneLevelDb(one.data(), one.size() / 2, Monitor::rate, frequency);
+}
+
+// A 5.1 WAV with a tone of its own on each channel: the front pair, the centre and the
+// surrounds reach each side at the downmix's levels (centre and surrounds at -3 dB).
+TEST_F(EndToEnd, FiveOneIsHeardAtTheDownmixLevels) {
+    if (media.ogg.empty())
+        GTEST_SKIP() << "QUAVERLY_MEDIA is not set";
+    ASSERT_TRUE(app.addFile(mediaDir() + "\\pcm_51_tones.wav"));
+    app.click(IDC_PLAY);
+    sleepMs(2500);
+    const double now = monitor.capturedMs();
+    const std::vector<float> heard = monitor.between(now - 1500, now);
+    const double left = sideToneDb(heard, 0, 400), right = sideToneDb(heard, 1, 500);
+    ASSERT_GT(left, -40) << "the front left tone was not heard";
+    ASSERT_GT(right, -40) << "the front right tone was not heard";
+    EXPECT_NEAR(sideToneDb(heard, 0, 630) - left, -3.0, 1.5) << "centre, left";
+    EXPECT_NEAR(sideToneDb(heard, 1, 630) - right, -3.0, 1.5) << "centre, right";
+    EXPECT_NEAR(sideToneDb(heard, 0, 800) - left, -3.0, 1.5) << "back left";
+    EXPECT_NEAR(sideToneDb(heard, 1, 1000) - right, -3.0, 1.5) << "back right";
+    EXPECT_LT(sideToneDb(heard, 0, 500) - left, -30) << "front right on the left";
+    EXPECT_LT(sideToneDb(heard, 1, 400) - right, -30) << "front left on the right";
+    EXPECT_LT(sideToneDb(heard, 0, 1000) - left, -30) << "back right on the left";
+}
+
+// A 6 GB RF64, as a field recorder writes past 4 GB, made sparse: 8 channels at 192 kHz, silent
+// but for three seconds of tone where a click near the bar's end lands, in its last minute. It
+// shows its real length, and the click plays that tone.
+TEST_F(EndToEnd, ASixGigabyteRf64ShowsItsLengthAndSeeksToItsLastMinute) {
+    if (media.ogg.empty())
+        GTEST_SKIP() << "QUAVERLY_MEDIA is not set";
+    const uint32_t rate = 192000, channels = 8, frameBytes = 2 * channels;
+    const uint64_t frames = 6000000000ull / frameBytes; // 1953 s: 32:33
+    const std::string path = std::string(mediaFolder) + "\\field.rf64";
+    const qvgen::Bytes head = qvgen::rf64Header(rate, channels, frames);
+    ASSERT_TRUE(writeFile(path, head));
+    // Opens the file for writing, sparse where the file system allows it.
+    auto openToWrite = [&path] {
+        HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+        DWORD done = 0;
+        DeviceIoControl(f, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &done, nullptr);
+        return f;
+    };
+    HANDLE f = openToWrite();
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER at;
+    at.QuadPart = (LONGLONG)(head.size() + frames * frameBytes);
+    EXPECT_TRUE(SetFilePointerEx(f, at, nullptr, FILE_BEGIN) && SetEndOfFile(f));
+    CloseHandle(f);
+    ASSERT_TRUE(app.addFile(path));
+    app.click(IDC_PLAY);
+    sleepMs(1500);
+    EXPECT_NE(app.text(IDC_STATUS).find("/32:33"), std::string::npos) << app.text(IDC_STATUS);
+
+    // Where the bar's last pixels land (the position bar counts its border in its width).
+    RECT outer, client;
+    GetWindowRect(app.control(IDC_POSITION_BAR), &outer);
+    GetClientRect(app.control(IDC_POSITION_BAR), &client);
+    const int width = outer.right - outer.left, x = client.right - 2;
+    const uint64_t second = (uint64_t)x * 1953 / width;
+    ASSERT_GE(second, 1953u - 60) << "the bar is too narrow to reach the last minute";
+    // Three seconds of 440 Hz on the front pair where the click lands.
+    std::vector<int16_t> tone(3 * rate * channels, 0);
+    for (size_t i = 0; i < 3 * rate; ++i)
+        tone[i * channels] = tone[i * channels + 1] =
+            (int16_t)(8000 * sin(2 * M_PI * 440 * (double)i / rate));
+    f = openToWrite();
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    at.QuadPart = (LONGLONG)(head.size() + second * rate * frameBytes);
+    EXPECT_TRUE(SetFilePointerEx(f, at, nullptr, FILE_BEGIN));
+    EXPECT_TRUE(WriteFile(f, tone.data(), (DWORD)(tone.size() * 2), &written, nullptr));
+    CloseHandle(f);
+    const LPARAM point = MAKELPARAM(x, 5);
+    PostMessageA(app.control(IDC_POSITION_BAR), WM_LBUTTONDOWN, MK_LBUTTON, point);
+    PostMessageA(app.control(IDC_POSITION_BAR), WM_LBUTTONUP, 0, point);
+    EXPECT_GE(waitForTone(440, 2500), 0) << "the seek did not land on the tone";
+    sleepMs(1100); // the status line's tick
+    EXPECT_EQ(app.text(IDC_STATUS).rfind("Time: 32:", 0), 0u) << app.text(IDC_STATUS);
+    app.click(IDC_PLAY); // stop, so that the file can go
+    sleepMs(500);
+    DeleteFileA(path.c_str());
 }
 
 TEST_F(EndToEnd, ModulesOnlyTheSecondLibraryTakesPlayWithItsOrderStatus) {

@@ -112,6 +112,18 @@ int main(int argc, char** argv) {
          "ffmpeg -nostdin -loglevel error -y -i " + in + " -i " + pic +
              " -map 0 -map 1 -c:a aac -c:v copy -disposition:v attached_pic -t 0.1"
              " -metadata title=T -metadata artist=A {}"},
+        // The containers and codecs libsndfile reads.
+        {"wav", "alaw.wav", "sox " + in + " -c 1 -e a-law {}"},
+        {"wav", "ima.wav", "sox " + in + " -e ima-adpcm {}"},
+        {"wav", "msadpcm.wav", "sox " + in + " -e ms-adpcm {}"},
+        {"wav", "float64.wav", "sox " + in + " -e floating-point -b 64 {}"},
+        {"wav", "rf64.wav", "ffmpeg -nostdin -y -i " + in + " -rf64 always -f wav {}"},
+        {"wav", "surround.wav", "sox " + in + " -c 6 {} remix 1 2 1 2 1 2"},
+        {"wav", "tone.aiff", "sox " + in + " {}"},
+        {"wav", "tone.aifc", "sox " + in + " -e floating-point {}"},
+        {"wav", "tone.au", "sox " + in + " -e u-law {}"},
+        {"wav", "tone.w64", "sox " + in + " {}"},
+        {"wav", "tone.caf", "ffmpeg -nostdin -y -i " + in + " -f caf {}"},
     };
     for (const Enc& e : encoders) {
         const fs::path target = out / e.dir / e.file;

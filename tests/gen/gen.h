@@ -31,6 +31,11 @@ struct WavSpec {
 // extensible) and "data". Frames: round(seconds * rate).
 Bytes wavTone(const WavSpec& params);
 
+// The header of an RF64 file of 16-bit PCM whose `frames` frames follow it to the end of the
+// file: "RF64", "ds64" with the 64-bit sizes, "fmt ", then "data" with its 32-bit size unset.
+// The samples are the caller's to write (a file made sparse reads as silence).
+Bytes rf64Header(int rate, int channels, uint64_t frames);
+
 // Offset of the header of the first top-level chunk `id` ("fmt ", "data", ...), or npos.
 size_t wavChunkOffset(const Bytes& wav, std::string_view id);
 

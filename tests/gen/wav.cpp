@@ -46,6 +46,35 @@ void putSample(detail::Writer& w, SampleFormat f, double v) {
 
 } // namespace
 
+Bytes rf64Header(int rate, int channels, uint64_t frames) {
+    const uint64_t data = frames * 2 * static_cast<uint64_t>(channels);
+    detail::Writer w;
+    auto u64 = [&w](uint64_t v) {
+        w.u32(static_cast<uint32_t>(v));
+        w.u32(static_cast<uint32_t>(v >> 32));
+    };
+    w.text("RF64", 4);
+    w.u32(0xFFFFFFFFu);
+    w.text("WAVE", 4);
+    w.text("ds64", 4);
+    w.u32(28);
+    u64(4 + 36 + 24 + 8 + data); // the RIFF size: all after its own field
+    u64(data);
+    u64(frames);
+    w.u32(0); // no table of other chunks' sizes
+    w.text("fmt ", 4);
+    w.u32(16);
+    w.u16(kPcm);
+    w.u16(channels);
+    w.u32(rate);
+    w.u32(rate * 2 * channels);
+    w.u16(2 * channels);
+    w.u16(16);
+    w.text("data", 4);
+    w.u32(0xFFFFFFFFu);
+    return w.bytes;
+}
+
 Bytes wavTone(const WavSpec& params) {
     detail::require(params.channels == 1 || params.channels == 2, "channels must be 1 or 2");
     detail::require(params.rate >= 1000 && params.rate <= 384000, "rate out of 1000..384000");

@@ -84,6 +84,26 @@ inline Bytes encode(Encoded kind, const qvgen::WavSpec& params) {
     return result;
 }
 
+// The tone of `params` made into another container or codec by a command (sox, ffmpeg) in which
+// IN and OUT stand for the files (a command that makes its own sound leaves IN out); `ext` is the
+// output's extension. Empty if the command failed.
+inline Bytes converted(const qvgen::WavSpec& params, const std::string& command,
+                       const std::string& ext) {
+    static int counter = 0;
+    const fs::path dir = scratchDir();
+    const std::string base = "conv" + std::to_string(counter++);
+    const fs::path wav = dir / (base + "-in.wav"), out = dir / (base + "." + ext);
+    writeFile(wav, qvgen::wavTone(params));
+    std::string cmd = command;
+    for (auto [from, to] : {std::pair<std::string, std::string>{"IN", wav.string()},
+                            std::pair<std::string, std::string>{"OUT", out.string()}})
+        if (const size_t at = cmd.find(from); at != std::string::npos)
+            cmd.replace(at, from.size(), "'" + to + "'");
+    if (std::system((cmd + " >/dev/null 2>&1").c_str()) != 0)
+        return {};
+    return readFile(out);
+}
+
 inline std::shared_ptr<const qvcore::FileData> fileOf(const Bytes& b) {
     return qvcore::FileData::fromBytes(b.data(), b.size());
 }

@@ -84,4 +84,36 @@ TEST(CoreLargeFile, ShrinkingWhileReadPlaysWhatWasThereThenEnds) {
     fs::remove(path);
 }
 
+// Too large to hold: a sparse RF64 of more than 256 MB, its tone only in its last two seconds, is
+// read through a window. Its length is exact, a seek to its end plays the tone, and once the file
+// is cut short a seek past the cut ends the track.
+TEST(CoreLargeFile, AnRf64TooLargeToHoldIsReadThroughAWindow) {
+    const uint64_t frames = qvcore::holdWholeLimit / 4 + 48000 * 30, last = frames - 96000;
+    const Bytes head = qvgen::rf64Header(48000, 2, frames);
+    const Bytes tone440 = qvgen::wavTone(tone(2.0, 48000, 440.0));
+    const size_t samples = qvgen::wavChunkOffset(tone440, "data") + 8;
+    const fs::path path = scratchDir() / "huge.rf64";
+    {
+        std::ofstream f(path, std::ios::binary);
+        f.write(reinterpret_cast<const char*>(head.data()), std::streamsize(head.size()));
+        f.seekp(std::streamoff(head.size() + last * 4));
+        f.write(reinterpret_cast<const char*>(tone440.data() + samples), 96000 * 4);
+    }
+    auto file = qvcore::FileData::open(path.c_str());
+    ASSERT_TRUE(file);
+    EXPECT_LT(file->loaded(), file->size());
+    auto d = qvcore::openStream(file);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->lengthFrames(), frames);
+    ASSERT_TRUE(d->seekFrames(last));
+    const std::vector<float> end = playAll(*d);
+    ASSERT_EQ(end.size(), 2 * 96000u);
+    EXPECT_NEAR(qvgen::dominantFrequency(end.data(), 96000, 48000), 440.0, 1.0);
+
+    fs::resize_file(path, file->size() / 2);
+    ASSERT_TRUE(d->seekFrames(frames * 3 / 4));
+    EXPECT_TRUE(playAll(*d).empty());
+    fs::remove(path);
+}
+
 } // namespace

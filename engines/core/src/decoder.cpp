@@ -24,7 +24,7 @@ std::unique_ptr<Decoder> openHere(std::shared_ptr<const FileData> file, const Pr
     case Kind::Vorbis: return detail::openVorbisDecoder(std::move(file));
     case Kind::Opus: return detail::openOpusDecoder(std::move(file));
     case Kind::Flac: return detail::openFlacDecoder(std::move(file));
-    case Kind::Wav: return detail::openWavDecoder(std::move(file));
+    case Kind::Wav: return detail::openSndfileDecoder(std::move(file));
     case Kind::Mp3: return detail::openMp3Decoder(std::move(file));
     case Kind::System:
     case Kind::Unknown: break;

@@ -101,12 +101,148 @@ private:
     std::shared_ptr<Loading> l_;
 };
 
+// A file too large to hold: its first part stays in memory, and a thread reads a window of the
+// rest ahead of wherever the reader is. A read outside the window moves it there.
+constexpr std::size_t windowBytes = 8u << 20;
+constexpr std::size_t windowPiece = 256u << 10;
+
+struct Window {
+    std::unique_ptr<std::uint8_t[]> head; // [0, headSize), for the probe and data()
+    std::size_t headSize = 0;
+    std::size_t size = 0;
+    std::unique_ptr<FileReader> reader; // the thread's
+    std::unique_ptr<std::uint8_t[]> ring, piece;
+    std::mutex mutex;
+    std::condition_variable moved;
+    // Under the mutex: [start, end) is in the ring, at its offset modulo windowBytes; `wanted`
+    // is where the reader reads next.
+    std::size_t start = 0, end = 0, wanted = 0;
+    bool stopped = false, quit = false;
+
+    void run() {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (!quit) {
+            if (wanted < start || wanted > end)
+                start = end = wanted;
+            // A little is kept behind the reader, for the small steps back that decoders take.
+            const std::size_t keep = wanted - std::min(wanted - start, windowBytes / 4);
+            if (end >= size || end - keep >= windowBytes) {
+                moved.wait(lock);
+                continue;
+            }
+            const std::size_t from = end;
+            const std::size_t n = std::min({windowPiece, size - from, windowBytes - (end - keep)});
+            lock.unlock();
+            const std::int64_t got = reader->readAt(from, piece.get(), n);
+            lock.lock();
+            if (got <= 0)
+                break; // the file shrank, vanished or failed: reading ends here
+            if (end != from)
+                continue; // the window moved meanwhile
+            const std::size_t len = static_cast<std::size_t>(got);
+            const std::size_t at = from % windowBytes, first = std::min(len, windowBytes - at);
+            std::memcpy(ring.get() + at, piece.get(), first);
+            std::memcpy(ring.get(), piece.get() + first, len - first);
+            end = from + len;
+            start = std::max(start, end > windowBytes ? end - windowBytes : 0);
+            moved.notify_all();
+        }
+        stopped = true;
+        moved.notify_all();
+        lock.unlock();
+        reader.reset();
+    }
+
+    std::size_t readAt(std::size_t offset, std::uint8_t* into, std::size_t n) {
+        n = offset < size ? std::min(n, size - offset) : 0;
+        std::size_t done = 0;
+        if (offset < headSize) {
+            done = std::min(n, headSize - offset);
+            std::memcpy(into, head.get() + offset, done);
+        }
+        std::unique_lock<std::mutex> lock(mutex);
+        while (done < n) {
+            const std::size_t at = offset + done;
+            if (at >= start && at < end) {
+                const std::size_t len = std::min(n - done, end - at);
+                const std::size_t r = at % windowBytes, first = std::min(len, windowBytes - r);
+                std::memcpy(into + done, ring.get() + r, first);
+                std::memcpy(into + done + first, ring.get(), len - first);
+                done += len;
+                wanted = at + len;
+                moved.notify_all();
+                continue;
+            }
+            if (stopped)
+                break;
+            wanted = at;
+            moved.notify_all();
+            moved.wait(lock);
+        }
+        return done;
+    }
+};
+
+class WindowedFile final : public FileData {
+public:
+    explicit WindowedFile(std::shared_ptr<Window> w) : w_(std::move(w)) {}
+    ~WindowedFile() override {
+        {
+            std::lock_guard<std::mutex> lock(w_->mutex);
+            w_->quit = true;
+        }
+        w_->moved.notify_all();
+    }
+
+    const std::uint8_t* data() const override { return w_->head.get(); }
+    std::size_t size() const override { return w_->size; }
+    std::size_t loaded() const override { return w_->headSize; }
+    std::size_t waitFor(std::size_t offset, std::size_t n) const override {
+        return offset < w_->headSize ? std::min(n, w_->headSize - offset) : 0;
+    }
+    std::size_t readAt(std::size_t offset, void* into, std::size_t n) const override {
+        return w_->readAt(offset, static_cast<std::uint8_t*>(into), n);
+    }
+
+private:
+    std::shared_ptr<Window> w_;
+};
+
+std::shared_ptr<const FileData> readWindowed(std::unique_ptr<FileReader> reader, std::size_t size) {
+    auto w = std::make_shared<Window>();
+    w->size = size;
+    w->head.reset(new (std::nothrow) std::uint8_t[headBytes]);
+    w->ring.reset(new (std::nothrow) std::uint8_t[windowBytes]);
+    w->piece.reset(new (std::nothrow) std::uint8_t[windowPiece]);
+    if (!w->head || !w->ring || !w->piece)
+        return nullptr;
+    while (w->headSize < headBytes) {
+        const std::int64_t n =
+            reader->readAt(w->headSize, w->head.get() + w->headSize, headBytes - w->headSize);
+        if (n <= 0)
+            break;
+        w->headSize += static_cast<std::size_t>(n);
+    }
+    if (w->headSize == 0)
+        return nullptr;
+    w->start = w->end = w->wanted = w->headSize;
+    w->reader = std::move(reader);
+    try {
+        std::thread([w] { w->run(); }).detach();
+    } catch (...) {
+        return nullptr;
+    }
+    return std::make_shared<WindowedFile>(std::move(w));
+}
+
 } // namespace
 
 std::shared_ptr<const FileData> readInBackground(std::unique_ptr<FileReader> reader,
                                                  std::uint64_t size) {
     if (!reader || size == 0 || size > SIZE_MAX)
         return nullptr;
+    if (size > holdWholeLimit)
+        return readWindowed(std::move(reader), static_cast<std::size_t>(size));
     auto l = std::make_shared<Loading>();
     l->size = static_cast<std::size_t>(size);
     l->tail.store(l->size);

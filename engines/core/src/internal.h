@@ -25,8 +25,8 @@ struct MemCursor {
         if (n > avail)
             n = avail;
         if (file && n)
-            n = file->waitFor(pos, n);
-        if (n)
+            n = file->readAt(pos, out, n);
+        else if (n)
             std::memcpy(out, data + pos, n);
         pos += n;
         return n;
@@ -88,18 +88,9 @@ inline void sanitize(float* p, std::size_t n) {
         p[i] = finiteSample(p[i]);
 }
 
-// A RIFF/WAVE file we can play: PCM 8/16/24/32-bit or float32, mono or stereo.
-struct WavInfo {
-    enum class Sample { U8, S16, S24, S32, F32 } sample = Sample::S16;
-    unsigned channels = 0;
-    std::uint32_t rate = 0;
-    unsigned blockAlign = 0;
-    std::size_t dataOffset = 0;
-    std::uint64_t frames = 0; // whole frames present in the file
-};
-// Walks every chunk, never past the file's end. False unless it has a usable fmt chunk and
-// a data chunk with at least one whole frame (a data size that lies is cut to the file).
-bool parseWav(const std::uint8_t* data, std::size_t size, WavInfo& info);
+// A container that libsndfile reads for us (RIFF/WAVE, RF64, Wave64, AIFF/AIFC, AU, CAF), by
+// its first bytes.
+bool isPcmContainer(const std::uint8_t* data, std::size_t size);
 
 // Length in bytes of an ID3v2 tag at `data` (header, body, footer), 0 if there is none.
 std::size_t id3v2Length(const std::uint8_t* data, std::size_t size);
@@ -107,8 +98,8 @@ std::size_t id3v2Length(const std::uint8_t* data, std::size_t size);
 // `allowEofAfter` accepts fewer when the frames end exactly at the end of the data.
 bool mpegFramesAt(const std::uint8_t* data, std::size_t size, int count, int allowEofAfter);
 
-// What the stream decoders (Vorbis, Opus, MP3, FLAC) share: the file and a cursor over it, the
-// rate, length and position in frames, and whether render has reached the end.
+// What the stream decoders (Vorbis, Opus, MP3, FLAC, PCM containers) share: the file and a cursor
+// over it, the rate, length and position in frames, and whether render has reached the end.
 class StreamDecoder : public Decoder {
 public:
     explicit StreamDecoder(std::shared_ptr<const FileData> file)
@@ -166,7 +157,7 @@ std::unique_ptr<Decoder> openModuleDecoder(std::shared_ptr<const FileData> file,
 std::unique_ptr<Decoder> openVorbisDecoder(std::shared_ptr<const FileData> file);
 std::unique_ptr<Decoder> openOpusDecoder(std::shared_ptr<const FileData> file);
 std::unique_ptr<Decoder> openFlacDecoder(std::shared_ptr<const FileData> file);
-std::unique_ptr<Decoder> openWavDecoder(std::shared_ptr<const FileData> file);
+std::unique_ptr<Decoder> openSndfileDecoder(std::shared_ptr<const FileData> file);
 std::unique_ptr<Decoder> openMp3Decoder(std::shared_ptr<const FileData> file);
 
 // Platform part of FileData::open: the path is already checked for length.
@@ -181,8 +172,9 @@ public:
 };
 
 // A large file: its first part is read before this returns, the rest by a thread of its own
-// (its last part first, where some formats keep what an opener looks for). Null when even the
-// first part cannot be read or the memory cannot be had.
+// (its last part first, where some formats keep what an opener looks for); beyond
+// holdWholeLimit, that thread reads a bounded window ahead of the reader instead. Null when
+// even the first part cannot be read or the memory cannot be had.
 std::shared_ptr<const FileData> readInBackground(std::unique_ptr<FileReader> reader,
                                                  std::uint64_t size);
 

@@ -26,6 +26,28 @@ std::size_t id3v2Length(const std::uint8_t* d, std::size_t size) {
     return 10 + body + (footer ? 10 : 0);
 }
 
+// The containers libsndfile reads for us, by their headers: RIFF/WAVE, RF64, Wave64,
+// FORM/AIFF and AIFC, Sun/NeXT .snd and CAF.
+bool isPcmContainer(const std::uint8_t* d, std::size_t size) {
+    static const std::uint8_t w64Riff[16] = {'r',  'i',  'f',  'f',  0x2E, 0x91, 0xCF, 0x11,
+                                             0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00};
+    static const std::uint8_t w64Wave[16] = {'w',  'a',  'v',  'e',  0xF3, 0xAC, 0xD3, 0x11,
+                                             0x8C, 0xD1, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A};
+    auto is = [d](std::size_t at, const char* tag) { return std::memcmp(d + at, tag, 4) == 0; };
+    if (size < 24)
+        return false;
+    if ((is(0, "RIFF") || is(0, "RF64")) && is(8, "WAVE"))
+        return true;
+    if (is(0, "FORM") && (is(8, "AIFF") || is(8, "AIFC")))
+        return true;
+    if (is(0, "caff") && d[4] == 0 && d[5] == 1)
+        return true;
+    // Offset, encoding and channels: a header, not text that happens to start ".snd".
+    if (is(0, ".snd"))
+        return be32(d + 4) >= 24 && be32(d + 12) >= 1 && be32(d + 12) <= 27 && be32(d + 20) >= 1;
+    return size >= 40 && std::memcmp(d, w64Riff, 16) == 0 && std::memcmp(d + 24, w64Wave, 16) == 0;
+}
+
 namespace {
 
 struct MpegHeader {
@@ -317,12 +339,9 @@ ProbeResult probe(const std::uint8_t* d, std::size_t size) {
         r.kind = Kind::Flac;
         return r;
     }
-    if (std::memcmp(d, "RIFF", 4) == 0) {
-        WavInfo info;
-        if (parseWav(d, size, info)) {
-            r.kind = Kind::Wav;
-            return r;
-        }
+    if (isPcmContainer(d, size)) {
+        r.kind = Kind::Wav;
+        return r;
     }
     if (const std::size_t tag = id3v2Length(d, size)) {
         if (tag < size && isFlac(d + tag, size - tag)) {

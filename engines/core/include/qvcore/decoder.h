@@ -66,7 +66,7 @@ public:
 
 // Opens a module of any type libopenmpt loads; null if it is not one.
 std::unique_ptr<Decoder> openModule(std::shared_ptr<const FileData> file, ModuleEnd end);
-// Opens an Ogg Vorbis, Ogg Opus, FLAC, WAV or MP3 stream; null for anything else.
+// Opens an Ogg Vorbis, Ogg Opus, FLAC, PCM container or MP3 stream; null for anything else.
 std::unique_ptr<Decoder> openStream(std::shared_ptr<const FileData> file);
 // Opens a decoder for what the probe said (module end behaviour only for modules).
 std::unique_ptr<Decoder> openDecoder(std::shared_ptr<const FileData> file, const ProbeResult& what,

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace qvcore {
@@ -12,11 +13,15 @@ namespace qvcore {
 // thread of their own after their first part: no file is ever mapped, so a drive that sleeps
 // or goes away can only make a read wait or come up short, never fault on the render path.
 inline constexpr std::uint64_t readWholeLimit = 32u * 1024u * 1024u;
+// Beyond this a file is never held whole: only its first part stays in memory, and a thread of
+// its own reads a window of it ahead of wherever readAt last read.
+inline constexpr std::uint64_t holdWholeLimit = 256u * 1024u * 1024u;
 
 class FileData {
 public:
     virtual ~FileData() = default;
-    // size() bytes; of a large file, only those that waitFor or loaded() vouch for are there.
+    // size() bytes; of a large file, only those that waitFor or loaded() vouch for are there
+    // (of a file beyond holdWholeLimit, never more than its first part).
     virtual const std::uint8_t* data() const = 0;
     virtual std::size_t size() const = 0;
 
@@ -27,6 +32,16 @@ public:
     // reading stopped (the file shrank, vanished or failed). Never on the render thread.
     virtual std::size_t waitFor(std::size_t offset, std::size_t n) const {
         return offset < size() ? (n < size() - offset ? n : size() - offset) : 0;
+    }
+
+    // Copies up to `n` bytes at `offset` to `into`, waiting for them as waitFor does: fewer only
+    // at the end or where reading stopped. Reaches every byte of any file; never on the render
+    // thread unless loaded() == size().
+    virtual std::size_t readAt(std::size_t offset, void* into, std::size_t n) const {
+        const std::size_t got = waitFor(offset, n);
+        if (got)
+            std::memcpy(into, data() + offset, got);
+        return got;
     }
 
     // Opens an 8-bit path (on Windows in the process's code page, UTF-8 under our manifest,

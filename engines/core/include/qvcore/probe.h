@@ -7,6 +7,7 @@
 
 namespace qvcore {
 
+// Wav: any PCM container libsndfile reads (WAV, RF64, Wave64, AIFF/AIFC, AU, CAF).
 // System: decoded by the system's codecs (never a probe's answer).
 enum class Kind { Unknown, Module, Vorbis, Opus, Flac, Wav, Mp3, System };
 

@@ -7,7 +7,9 @@
 #
 # The libraries land in ${QUAVERLY_CACHE:-$HOME/.cache/quaverly}/mingw64-<hash of
 # this script>, with the symlink .../mingw64 pointing at the finished prefix.
-# Each library gets a stamp when done, so a rerun after a failure resumes.
+# Each library gets a stamp when done, so a rerun after a failure resumes. A new prefix
+# starts as a copy of the one in use, and a library is built again only when its recipe, or
+# the recipe of one built before it, changed.
 set -euo pipefail
 
 readonly HOST=x86_64-w64-mingw32
@@ -402,7 +404,7 @@ build_one() {
   done
   rm -rf "$work"
   mkdir -p "$prefix/stamps"
-  printf '%s\n' "$((SECONDS - t0))" >"$prefix/stamps/$lib"
+  printf '%s %s\n' "$((SECONDS - t0))" "$(fingerprint "$lib")" >"$prefix/stamps/$lib"
   log "$lib: done in $((SECONDS - t0)) s"
 }
 
@@ -415,6 +417,7 @@ build_cross_libs() {
     flock 9
   fi
 
+  seed_prefix
   local lib todo
   mapfile -t todo < <(libs_to_build)
   if ((${#todo[@]})); then
@@ -443,17 +446,51 @@ build_cross_libs() {
   fi
 
   for lib in "${CROSS_LIBS[@]}"; do
-    printf '[deps]   %-9s %4s s\n' "$lib" "$(cat "$prefix/stamps/$lib")"
+    printf '[deps]   %-9s %4s s\n' "$lib" "$(cut -d' ' -f1 "$prefix/stamps/$lib")"
   done
   ln -sfn "mingw64-$key" "$cache_root/mingw64.new.$$"
   mv -Tf "$cache_root/mingw64.new.$$" "$cache_root/mingw64"
   log "cross libraries ready: $cache_root/mingw64 -> mingw64-$key"
 }
 
+# What a library's build depends on: its recipe and the shared helpers, and the same of every
+# library built before it (they are found through pkg-config).
+fingerprint() {
+  local lib=$1 l
+  {
+    declare -f configure_autotools cmake_cross relocate_pc_files
+    for l in "${CROSS_LIBS[@]}"; do
+      declare -f "build_$l"
+      printf '%s %s\n' "${SOURCE_PACKAGE[$l]}" "${PRODUCTS[$l]}"
+      [[ $l == "$lib" ]] && break
+    done
+  } | sha256sum | cut -c1-12
+}
+
+# A new prefix starts as a copy of the one in use, so that a change to this script rebuilds only
+# the libraries whose builds it changed.
+seed_prefix() {
+  local current
+  current=$(readlink -f "$cache_root/mingw64" 2>/dev/null) || return 0
+  [[ -d $current/stamps && ! -d $prefix/stamps && $current != "$prefix" ]] || return 0
+  log "starting from $current"
+  mkdir -p "$prefix"
+  cp -a "$current/." "$prefix/"
+  # A stamp without a fingerprint comes from before they were written: taken as it is.
+  local stamp
+  for stamp in "$prefix"/stamps/*; do
+    [[ $(wc -w <"$stamp") -ge 2 ]] || printf '%s %s\n' "$(cat "$stamp")" \
+      "$(fingerprint "$(basename "$stamp")")" >"$stamp"
+  done
+}
+
 libs_to_build() {
-  local lib
+  local lib stamp
   for lib in "${CROSS_LIBS[@]}"; do
-    [[ -f $prefix/stamps/$lib ]] || printf '%s\n' "$lib"
+    stamp=$prefix/stamps/$lib
+    if [[ ! -f $stamp || $(cut -d' ' -f2 "$stamp") != "$(fingerprint "$lib")" ]]; then
+      printf '%s\n' "$lib"
+    fi
   done
 }
 

@@ -79,7 +79,8 @@ protected:
 TEST_F(MediaSet, EveryEncodedStreamIsHeardAtItsPitchAndHasItsLength) {
     int heard = 0;
     for (const Medium& m : media) {
-        if (m.kind != "stream" || m.seconds > 10)
+        // The PCM flavours are heard through the whole program (end-to-end tests).
+        if (m.kind != "stream" || m.format == "pcm" || m.seconds > 10)
             continue;
         SCOPED_TRACE(m.name);
         FSOUND_STREAM* s = FSOUND_Stream_Open(m.path.c_str(), FSOUND_NORMAL, 0, 0);

@@ -32,8 +32,12 @@ native_log=build/native-tests.log
 nice -n 10 ctest --preset native >"$native_log" 2>&1 &
 native=$!
 
+# Under load a test process now and then dies inside Wine's own code before it has done anything
+# (seen: a fault in Wine's gdi32 at a UI test's start); a failing test gets one more run, and
+# both runs stay in the log.
 step "windows tests (under Wine)"
-QUAVERLY_MEDIA="$PWD/build/media" scripts/with-testenv.sh ctest --preset windows || status=1
+QUAVERLY_MEDIA="$PWD/build/media" scripts/with-testenv.sh ctest --preset windows \
+  --repeat until-pass:2 || status=1
 
 step "native tests"
 wait "$native" || status=1

@@ -376,7 +376,10 @@ TEST_F(EndToEnd, EveryPcmFlavourPlaysAtItsPitchWithItsLength) {
     app.click(IDC_PLAY);
     for (const auto& f : flavours) {
         EXPECT_GE(waitForTone(f.frequency, 3000), 0) << f.file << " was not heard";
-        sleepMs(1000); // the status line's tick
+        for (int waited = 0;
+             waited < 1500 && app.text(IDC_STATUS).find(f.length) == std::string::npos;
+             waited += 100)
+            sleepMs(100); // the status line's tick
         EXPECT_NE(app.text(IDC_STATUS).find(f.length), std::string::npos)
             << f.file << ": " << app.text(IDC_STATUS);
         app.click(IDC_NEXT);
